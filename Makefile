@@ -1,0 +1,22 @@
+# Two entry points for people: `make test` and (once the switcher runs end to end) `make run`.
+# Both install what is missing from Debian first.
+.PHONY: deps test bench clean
+
+JOBS ?= $(shell nproc)
+SUDO := $(shell [ "$$(id -u)" -eq 0 ] || echo sudo)
+
+deps:
+	$(SUDO) scripts/install-deps
+
+test: deps
+	cmake --preset asan
+	cmake --build --preset asan -j $(JOBS)
+	ctest --preset asan
+
+bench: deps
+	cmake --preset release
+	cmake --build --preset release -j $(JOBS)
+	@for b in build/release/bench/*_bench; do [ -x "$$b" ] && "$$b" --benchmark_repetitions=5 --benchmark_report_aggregates_only=true; done
+
+clean:
+	rm -rf build
