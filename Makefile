@@ -1,6 +1,6 @@
 # Two entry points for people: `make test` and (once the switcher runs end to end) `make run`.
 # Both install what is missing from Debian first.
-.PHONY: deps test bench clean
+.PHONY: deps test bench fuzz clean
 
 JOBS ?= $(shell nproc)
 SUDO := $(shell [ "$$(id -u)" -eq 0 ] || echo sudo)
@@ -12,6 +12,10 @@ test: deps
 	cmake --preset asan
 	cmake --build --preset asan -j $(JOBS)
 	ctest --preset asan
+	scripts/fuzz 5
+
+fuzz: deps
+	scripts/fuzz $(or $(SECONDS),60) $(NAME)
 
 bench: deps
 	cmake --preset release

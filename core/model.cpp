@@ -26,6 +26,8 @@ void move_to_front(std::vector<T>& seq, T value) {
 
 template <class... F>
 struct Overloaded : F... { using F::operator()...; };
+template <class... F>
+Overloaded(F...) -> Overloaded<F...>;  // Clang 14 has no aggregate deduction
 
 }  // namespace
 
