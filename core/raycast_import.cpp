@@ -23,7 +23,8 @@ constexpr size_t HEADER_AT = 12;  // magic and the 32-bit header length
 constexpr size_t TAG_SIZE = 16;
 constexpr size_t MIN_NONCE = 12;
 constexpr size_t KEY_SIZE = 32;
-constexpr size_t INFLATE_CHUNK = size_t{1} << 20;
+constexpr size_t MIN_INFLATE_CHUNK = size_t{16} << 10;
+constexpr size_t MAX_INFLATE_CHUNK = size_t{1} << 20;
 // OpenSSL refuses scrypt work above its limit (32 MiB by default); name ours so the export's
 // 16 MiB array and the RFC test parameters always fit, and nothing much larger does.
 constexpr uint64_t SCRYPT_MAXMEM = uint64_t{64} << 20;
@@ -31,7 +32,7 @@ constexpr uint64_t SCRYPT_MAXMEM = uint64_t{64} << 20;
 // hold a usable export; it is refused before being read into memory.
 constexpr uint64_t MAX_FILE = 2 * uint64_t{MAX_INFLATED} + (uint64_t{1} << 20);
 
-// gzip (window bits 31) inflate into bounded chunks until the end of the stream. Trailing
+// gzip (window bits 31) inflate, in chunks of at most 1 MiB, until the end of the stream. Trailing
 // bytes after the stream are ignored; output above `max` is refused.
 std::optional<Bytes> gunzip(std::span<const uint8_t> in, size_t max) {
   z_stream zs{};
@@ -46,12 +47,14 @@ std::optional<Bytes> gunzip(std::span<const uint8_t> in, size_t max) {
       zs.avail_in = static_cast<uInt>(n);
       fed += n;
     }
+    // Chunks grow with the output up to 1 MiB, so small documents stay small allocations.
     const size_t have = out.size();
-    out.resize(have + INFLATE_CHUNK);
+    const size_t chunk = std::clamp(have, MIN_INFLATE_CHUNK, MAX_INFLATE_CHUNK);
+    out.resize(have + chunk);
     zs.next_out = out.data() + have;
-    zs.avail_out = static_cast<uInt>(INFLATE_CHUNK);
+    zs.avail_out = static_cast<uInt>(chunk);
     const int ret = inflate(&zs, Z_NO_FLUSH);
-    out.resize(have + (INFLATE_CHUNK - std::min<size_t>(zs.avail_out, INFLATE_CHUNK)));
+    out.resize(have + (chunk - std::min<size_t>(zs.avail_out, chunk)));
     // A truncated stream stops making progress: zlib then answers Z_BUF_ERROR.
     if (ret != Z_OK && ret != Z_STREAM_END) return std::nullopt;
     if (out.size() > max) return std::nullopt;

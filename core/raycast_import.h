@@ -51,7 +51,9 @@ using ReadResult = std::variant<std::vector<Hotkey>, Failure>;
 // (else its desktop-file id), which is what window classes report as the bundle identifier.
 using BundleResolver = std::function<std::optional<std::string>(std::string_view path)>;
 
-inline constexpr std::string_view MAGIC{"RAYCFG3\n", 8};
+// "RAYCFG3\n". An array, not a view of a literal: each translation unit may hold its own copy
+// of a literal, and iterators taken from two copies never meet.
+inline constexpr std::array<uint8_t, 8> MAGIC{0x52, 0x41, 0x59, 0x43, 0x46, 0x47, 0x33, 0x0A};
 inline constexpr std::string_view APP_COMMAND_PREFIX = "c:r:applications::*::application::=::";
 // Inflated header or body larger than this is refused as damaged (a decompression bomb
 // would otherwise exhaust memory); real exports are far below it.

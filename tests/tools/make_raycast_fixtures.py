@@ -1,5 +1,7 @@
 #!/usr/bin/python3
-"""Writes the Raycast export fixtures under tests/fixtures/raycast/.
+"""Writes the Raycast export fixtures under tests/fixtures/raycast/, and the seeds of the
+decoder's fuzz target under fuzz/seeds/raycast_decode_fuzz/ (its input layout is described
+in fuzz/raycast_decode_fuzz.cpp).
 
 Run with Debian's Python, which has python3-cryptography:
     /usr/bin/python3 tests/tools/make_raycast_fixtures.py
@@ -16,7 +18,9 @@ import struct
 from cryptography.hazmat.primitives.ciphers.aead import AESGCM
 from cryptography.hazmat.primitives.kdf.scrypt import Scrypt
 
-OUT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "fixtures", "raycast")
+ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
+OUT = os.path.join(ROOT, "tests", "fixtures", "raycast")
+SEEDS = os.path.join(ROOT, "fuzz", "seeds", "raycast_decode_fuzz")
 MAGIC = b"RAYCFG3\n"
 PASSWORD = "correct horse"
 SALT = bytes(range(0x10, 0x20))
@@ -91,8 +95,28 @@ COMMANDS = [
 BODY = {"version": 1, "settings": {"commands": COMMANDS, "theme": "dark"}}
 
 
+def write_all(folder, files):
+    os.makedirs(folder, exist_ok=True)
+    for name, data in files.items():
+        with open(os.path.join(folder, name), "wb") as f:
+            f.write(data)
+    print(f"wrote {len(files)} files to {os.path.normpath(folder)}")
+
+
+def seeds(files):
+    body = jbytes(BODY)
+    header = jbytes({"version": 3, "encryption": {"iv": 1}})
+    return {
+        "raw-plain": b"\x00" + files["plain.rayconfig"],
+        "raw-encrypted": b"\x00" + files["encrypted.rayconfig"],
+        "after-magic": b"\x01" + files["nonce16.rayconfig"][8:],
+        "texts": b"\x02" + bytes([len(header)]) + header + body,
+        "sealed": b"\x03" + bytes([12 << 1, 16]) + NONCE + SALT + body,
+        "sealed-wrong-password": b"\x03" + bytes([12 << 1 | 1, 16]) + NONCE + SALT + body,
+    }
+
+
 def main():
-    os.makedirs(OUT, exist_ok=True)
     plain = export({"version": 3}, gz(jbytes(BODY)))
     files = {
         "plain.rayconfig": plain,
@@ -117,10 +141,8 @@ def main():
             {}, gz(jbytes({"settings": {"commands": [COMMANDS[0], "Safari"]}}))),
         "empty-commands.rayconfig": export({}, gz(jbytes({"settings": {"commands": []}}))),
     }
-    for name, data in files.items():
-        with open(os.path.join(OUT, name), "wb") as f:
-            f.write(data)
-    print(f"wrote {len(files)} files to {os.path.normpath(OUT)}")
+    write_all(OUT, files)
+    write_all(SEEDS, seeds(files))
 
 
 if __name__ == "__main__":
