@@ -355,8 +355,52 @@ std::optional<size_t> apply(const ReadResult& result, const std::vector<AppHotke
   }
   // Nothing is written without an explicit "Import".
   if (!prompts.confirm || !prompts.confirm(p) || !write) return std::nullopt;
-  write(updated_hotkeys(p, current, layout));
+  if (!write(updated_hotkeys(p, current, layout))) return std::nullopt;
   return p.kept.size();
+}
+
+std::optional<size_t> apply(const ReadResult& result, Defaults& store,
+                            const ImportPrompts& prompts, const keys::KeyboardLayout& layout) {
+  const auto stored = store.object("appHotkeys");
+  return apply(
+      result, app_hotkeys_from(stored ? &*stored : nullptr), prompts,
+      [&](const std::vector<AppHotkey>& list) {
+        return store.set("appHotkeys", app_hotkeys_value(list));
+      },
+      layout);
+}
+
+std::vector<AppHotkey> app_hotkeys_from(const plist::Value* stored) {
+  std::vector<AppHotkey> out;
+  const plist::Array* array = stored ? stored->get<plist::Array>() : nullptr;
+  if (!array) return out;
+  const auto field = [](const plist::Dict& d, std::string_view key) -> const plist::Value* {
+    const auto it = d.find(key);
+    return it == d.end() ? nullptr : &it->second;
+  };
+  for (const plist::Value& element : *array) {
+    const plist::Dict* d = element.get<plist::Dict>();
+    if (!d) continue;
+    AppHotkey e;
+    if (auto v = field(*d, "bundleId")) e.bundleId = coerce_string(v).value_or("");
+    if (auto v = field(*d, "label")) e.label = coerce_string(v).value_or("");
+    if (auto v = field(*d, "code")) e.code = static_cast<uint32_t>(std::clamp<int64_t>(coerce_integer(v), 0, 127));
+    if (auto v = field(*d, "mods")) e.mods = static_cast<uint32_t>(std::clamp<int64_t>(coerce_integer(v), 0, 65535));
+    if (auto v = field(*d, "enabled")) e.enabled = coerce_bool(v);
+    out.push_back(std::move(e));
+  }
+  return out;
+}
+
+plist::Value app_hotkeys_value(const std::vector<AppHotkey>& list) {
+  plist::Array out;
+  for (const AppHotkey& e : list)
+    out.emplace_back(plist::Dict{{"bundleId", e.bundleId},
+                                 {"code", e.code},
+                                 {"mods", e.mods},
+                                 {"label", e.label},
+                                 {"enabled", e.enabled}});
+  return out;
 }
 
 }  // namespace mirvex::raycast

@@ -24,6 +24,7 @@
 #include <variant>
 #include <vector>
 
+#include "core/defaults.h"
 #include "core/key_names.h"
 #include "core/settings.h"
 
@@ -122,14 +123,27 @@ struct ImportPrompts {
   std::function<void()> nothing;                   // NOTHING_TO_IMPORT
   std::function<bool(const ImportPlan&)> confirm;  // question/details; true on "Import"
 };
-// Stores the whole new `appHotkeys` list in one write.
-using WriteAppHotkeys = std::function<void(const std::vector<AppHotkey>&)>;
+// Stores the whole new `appHotkeys` list in one write; false when it could not be stored.
+using WriteAppHotkeys = std::function<bool(const std::vector<AppHotkey>&)>;
 
 // Shows the outcome of a decode, asks for confirmation and writes the new list once. Returns
 // the number of hotkeys written, or none when it failed, found nothing or was cancelled (and
-// then nothing is written).
+// then nothing is written), or when the write itself failed.
 std::optional<size_t> apply(const ReadResult& result, const std::vector<AppHotkey>& current,
                             const ImportPrompts& prompts, const WriteAppHotkeys& write,
                             const keys::KeyboardLayout& layout = keys::us_layout);
+
+// The same over the preferences store: reads `appHotkeys` from it and stores the new list
+// under that key in one write (one change notice).
+std::optional<size_t> apply(const ReadResult& result, Defaults& store,
+                            const ImportPrompts& prompts,
+                            const keys::KeyboardLayout& layout = keys::us_layout);
+
+// `appHotkeys` as stored: an array of dictionaries with `bundleId`, `code`, `mods`, `label`
+// and `enabled`. Reading is forgiving: a value that is not an array is an empty list,
+// elements that are not dictionaries are skipped, each field starts from its default (empty
+// texts, code and mods 0, enabled true) and numbers are clamped to 0..127 and 0..65535.
+std::vector<AppHotkey> app_hotkeys_from(const plist::Value* stored);
+plist::Value app_hotkeys_value(const std::vector<AppHotkey>& list);
 
 }  // namespace mirvex::raycast

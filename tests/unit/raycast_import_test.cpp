@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <fstream>
 #include <map>
 
@@ -316,7 +318,10 @@ struct Recorder {
             }};
   }
   WriteAppHotkeys writer() {
-    return [this](const std::vector<AppHotkey>& list) { writes.push_back(list); };
+    return [this](const std::vector<AppHotkey>& list) {
+      writes.push_back(list);
+      return true;
+    };
   }
 };
 
@@ -348,6 +353,81 @@ TEST(RaycastApply, OneWriteOnImportAndNoneOtherwise) {
     ASSERT_EQ(rec.shown.size(), 1u) << c.what;
     EXPECT_EQ(rec.shown[0].rfind(c.shown, 0), 0u) << c.what << ": " << rec.shown[0];
   }
+}
+
+// A preferences file of its own in a fresh folder.
+class RaycastStore : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char tmpl[] = "/tmp/mirvex-raycast-XXXXXX";
+    ASSERT_TRUE(::mkdtemp(tmpl));
+    dir_ = tmpl;
+  }
+  void TearDown() override { std::filesystem::remove_all(dir_); }
+  std::filesystem::path file() const { return dir_ / "org.mirvex.mirvex.plist"; }
+  std::string contents() const {
+    std::ifstream in(file(), std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  }
+  std::filesystem::path dir_;
+};
+
+TEST_F(RaycastStore, ImportIsOneWriteAndAWrongPasswordWritesNothing) {
+  Defaults store = Defaults::at_path(file());
+  const plist::Array before{
+      plist::Dict{{"bundleId", "com.apple.Notes"}, {"code", 45}, {"mods", 6144},
+                  {"label", "⌃⌥N"}},  // no "enabled": counts as enabled
+      plist::Dict{{"bundleId", "org.other"}, {"code", 17}, {"mods", 2304}, {"label", "⌥⌘T"},
+                  {"enabled", false}},
+  };
+  ASSERT_TRUE(store.write({{"appHotkeys", before}, {"delayMs", 200}}));
+  const std::string original = contents();
+  int notices = 0;
+  store.subscribe([&](Defaults::Change) { ++notices; });
+  bool confirmed = false;
+  ImportPrompts prompts{nullptr, nullptr, [&](const ImportPlan& p) {
+                          confirmed = true;
+                          EXPECT_EQ(p.replaced, 1u);
+                          return true;
+                        }};
+
+  EXPECT_FALSE(apply(decode_fixture("encrypted.rayconfig", "wrong"), store, prompts));
+  EXPECT_FALSE(apply(decode_fixture("truncated.rayconfig"), store, prompts));
+  EXPECT_FALSE(confirmed);
+  EXPECT_EQ(notices, 0);
+  EXPECT_EQ(contents(), original);
+
+  EXPECT_EQ(apply(decode_fixture("encrypted.rayconfig"), store, prompts), 7u);
+  EXPECT_TRUE(confirmed);
+  EXPECT_EQ(notices, 1);
+  const auto stored = Defaults::at_path(file()).object("appHotkeys");
+  ASSERT_TRUE(stored);
+  const std::vector<AppHotkey> list = app_hotkeys_from(&*stored);
+  ASSERT_EQ(list.size(), 7u);  // Notes replaced, org.other lost its chord to Terminal
+  EXPECT_EQ(list[0], (AppHotkey{"com.apple.Safari", "⌃⌥⌘S", 1, CTRL | OPT | CMD, true}));
+  EXPECT_EQ(list[1], (AppHotkey{"com.apple.Notes", "⌃⌘K", 40, CTRL | CMD, true}));
+  EXPECT_EQ(list[6], (AppHotkey{"com.apple.dt.Xcode", "⌃⌥X", 7, CTRL | OPT, false}));
+  EXPECT_EQ(Defaults::at_path(file()).integer("delayMs"), 200);  // other keys untouched
+}
+
+TEST(RaycastStoredList, ReadsForgivinglyAndRoundTrips) {
+  const plist::Value stored = plist::Array{
+      plist::Dict{{"bundleId", "a"}, {"code", 300}, {"mods", -5}, {"label", "x"}},
+      plist::Value("not a dictionary"),
+      plist::Dict{{"bundleId", 7}, {"code", "40"}, {"mods", 6400.9}, {"enabled", "NO"}},
+      plist::Dict{},
+  };
+  const std::vector<AppHotkey> want{
+      {"a", "x", 127, 0, true},
+      {"7", "", 40, 6400, false},
+      {"", "", 0, 0, true},
+  };
+  EXPECT_EQ(app_hotkeys_from(&stored), want);
+  EXPECT_EQ(app_hotkeys_from(nullptr), std::vector<AppHotkey>{});
+  const plist::Value scalar("x");
+  EXPECT_TRUE(app_hotkeys_from(&scalar).empty());
+  const plist::Value written = app_hotkeys_value(want);
+  EXPECT_EQ(app_hotkeys_from(&written), want);
 }
 
 }  // namespace
