@@ -257,14 +257,14 @@ ReadResult read(const std::filesystem::path& file, std::string_view password,
   std::error_code ec;
   const uint64_t size = std::filesystem::file_size(file, ec);
   if (!in || ec) return Failure::damaged;
-  Bytes bytes(static_cast<size_t>(std::min(size, MAX_FILE)));
+  // Of a file too large to be an export only the magic is read, to tell which failure it is.
+  Bytes bytes(size > MAX_FILE ? MAGIC.size() : static_cast<size_t>(size));
   in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
   bytes.resize(static_cast<size_t>(in.gcount()));
-  if (size > MAX_FILE) {
-    const bool magic = bytes.size() >= MAGIC.size() &&
-                       std::equal(MAGIC.begin(), MAGIC.end(), bytes.begin());
-    return magic ? Failure::damaged : Failure::notRaycast;
-  }
+  if (size > MAX_FILE)
+    return std::equal(MAGIC.begin(), MAGIC.end(), bytes.begin(), bytes.end())
+               ? Failure::damaged
+               : Failure::notRaycast;
   return decode(bytes, password, resolve);
 }
 

@@ -4,8 +4,9 @@
 // header of H bytes, then the gzip-compressed JSON body, which is encrypted with AES-256-GCM
 // under an scrypt key from the user's password when the header carries "encryption". The
 // decoder picks out the hotkeys that open applications; `plan` and `apply` turn them into the
-// new `appHotkeys` list by the import rules (enabled first, ⌘ and ⌘⇧ chords skipped, first
-// hotkey per app and per chord wins) and write it in one write.
+// new `appHotkeys` list by the import rules (enabled first; ⌘ and ⌘⇧ chords skipped, and
+// chords without ⌃, ⌥ or ⌘ other than function keys, which the application never registers;
+// first hotkey per app and per chord wins) and write it in one write.
 //
 // Decoding costs a 16 MiB scrypt and runs off the caller's thread (`read_async`); it shares
 // no mutable state, so several decodes may run at once.
@@ -78,8 +79,9 @@ ReadResult decode(std::span<const uint8_t> file, std::string_view password,
 ReadResult read(const std::filesystem::path& file, std::string_view password,
                 const BundleResolver& resolve);
 
-// `read` on a worker thread; the future holds the result. The caller hands it to its main
-// thread before showing or writing anything.
+// `read` on a worker thread; the future holds the result (keep it: its destructor waits for
+// the decode). The caller hands the result to its main thread before showing or writing
+// anything.
 std::future<ReadResult> read_async(std::filesystem::path file, std::string password,
                                    BundleResolver resolve);
 

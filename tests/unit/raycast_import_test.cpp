@@ -158,6 +158,19 @@ TEST(RaycastRead, FilesAndWorkerThreads) {
   EXPECT_EQ(std::get<Failure>(read(FIXTURES + "missing.rayconfig", "", installed)),
             Failure::damaged);
   EXPECT_EQ(std::get<Failure>(read(FIXTURES, "", installed)), Failure::damaged);  // a folder
+  // A file far larger than any export is refused without being read in (sparse here).
+  char tmpl[] = "/tmp/mirvex-raycast-big-XXXXXX";
+  const int fd = ::mkstemp(tmpl);
+  ASSERT_GE(fd, 0);
+  ::close(fd);
+  std::filesystem::resize_file(tmpl, uintmax_t{1} << 30);
+  EXPECT_EQ(std::get<Failure>(read(tmpl, "", installed)), Failure::notRaycast);
+  {
+    std::fstream f(tmpl, std::ios::in | std::ios::out | std::ios::binary);
+    f.write(reinterpret_cast<const char*>(MAGIC.data()), MAGIC.size());
+  }
+  EXPECT_EQ(std::get<Failure>(read(tmpl, "", installed)), Failure::damaged);
+  std::filesystem::remove(tmpl);
   // Two decodes at once, each with its own result.
   auto good = read_async(FIXTURES + "encrypted.rayconfig", PASSWORD, installed);
   auto wrong = read_async(FIXTURES + "encrypted.rayconfig", "nope", installed);
