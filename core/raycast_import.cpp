@@ -5,6 +5,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <charconv>
 #include <climits>
 #include <cstring>
 #include <fstream>
@@ -70,20 +71,14 @@ std::optional<json> gunzip_json(std::span<const uint8_t> in, size_t max) {
   return j;
 }
 
-int hex_digit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
+// Two hexadecimal digits per byte, either case; nothing else (no signs, no odd digit).
 std::optional<Bytes> from_hex(std::string_view s) {
   if (s.size() % 2) return std::nullopt;
   Bytes out(s.size() / 2);
   for (size_t i = 0; i < out.size(); ++i) {
-    const int hi = hex_digit(s[2 * i]), lo = hex_digit(s[2 * i + 1]);
-    if (hi < 0 || lo < 0) return std::nullopt;
-    out[i] = static_cast<uint8_t>(hi << 4 | lo);
+    const char* pair = s.data() + 2 * i;
+    const auto [end, ec] = std::from_chars(pair, pair + 2, out[i], 16);
+    if (ec != std::errc() || end != pair + 2) return std::nullopt;
   }
   return out;
 }
