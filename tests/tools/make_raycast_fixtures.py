@@ -113,6 +113,8 @@ def seeds(files):
         "texts": b"\x02" + bytes([len(header)]) + header + body,
         "sealed": b"\x03" + bytes([12 << 1, 16]) + NONCE + SALT + body,
         "sealed-wrong-password": b"\x03" + bytes([12 << 1 | 1, 16]) + NONCE + SALT + body,
+        # First byte 0xff: the export's real scrypt cost.
+        "sealed-real-cost": b"\xff" + bytes([12 << 1, 16]) + NONCE + SALT + body,
     }
 
 
