@@ -22,7 +22,7 @@ inline constexpr uint32_t CTRL = 4096;
 // The symbols of the modifiers in `mods`, always in the order ⌃ ⌥ ⇧ ⌘. Other bits are ignored.
 std::string symbols(uint32_t mods);
 
-// The function-key table (F1..F19) and the special-key table (↩ ⇥ ␣ arrows, esc, ⌫ ...).
+// The function-key table (F1..F19) and special-key table (↩ ⇥ ␣ arrows, esc, ⌫ ...).
 std::optional<std::string_view> function_key_name(uint32_t code);
 std::optional<std::string_view> special_key_name(uint32_t code);
 inline bool is_function_key(uint32_t code) { return function_key_name(code).has_value(); }
@@ -33,7 +33,7 @@ inline bool is_function_key(uint32_t code) { return function_key_name(code).has_
 using KeyboardLayout = std::function<std::optional<std::string>(uint32_t code)>;
 std::optional<std::string> us_layout(uint32_t code);
 
-// The key name of a stored code: the function-key table, then the special-key table, else the
+// The key name of a stored code: the function-key table, then special keys, else the
 // layout's character upper-cased. A key the layout gives no printable character is "?", so a
 // label never ends without a key.
 std::string key_name(uint32_t code, const KeyboardLayout& layout = us_layout);
