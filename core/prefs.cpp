@@ -264,16 +264,22 @@ plist::Dict record_of(const Settings& settings) {
 
 bool save(Defaults& defaults, const Settings& settings) { return defaults.write(record_of(settings)); }
 
+Settings from_domain(const plist::Dict& domain) {
+  Settings s = Settings::defaults();
+  Io in = Io::reader(domain);
+  fields(in, s);
+  if (s.shortcuts.empty())
+    for (size_t i = 0; i < MAX_SHORTCUTS; ++i) s.shortcuts.push_back(Shortcut::slot(i));
+  return s;
+}
+
 Settings load(Defaults& defaults) {
   Settings s = Settings::defaults();
   if (auto domain = defaults.persistent_domain()) {
     // A value given on the command line overrides the stored one.
     for (auto& [key, value] : *domain)
       if (auto it = defaults.arguments().find(key); it != defaults.arguments().end()) value = it->second;
-    Io in = Io::reader(*domain);
-    fields(in, s);
-    if (s.shortcuts.empty())
-      for (size_t i = 0; i < MAX_SHORTCUTS; ++i) s.shortcuts.push_back(Shortcut::slot(i));
+    s = from_domain(*domain);
   }
 
   // Both migrations end in one write: the migrated record, and the old keys removed.

@@ -61,6 +61,10 @@ class Io {
 // Applies the whole key table, in order, in the Io's direction.
 void fields(Io& io, Settings& settings);
 
+// The settings a domain's dictionary holds: the defaults overwritten by `fields`, with the five
+// default shortcuts put back when the stored list yields none.
+Settings from_domain(const plist::Dict& domain);
+
 // The settings read from the domain: defaults, then the stored keys (a value given on the command
 // line overriding the stored one), then the migrations of older stored forms, which save at once.
 Settings load(Defaults& defaults);
