@@ -81,6 +81,16 @@ TEST(Coerce, BooleanAndIntegerAsThePlatformReads) {
   EXPECT_EQ(coerce_string(&n), "12");
 }
 
+TEST_F(DefaultsTest, ListsAreArraysOfDictionariesOnly) {
+  Defaults d;
+  const plist::Dict one{{"bundleId", "a"}};
+  ASSERT_TRUE(d.write({{"good", plist::Array{one, one}}, {"mixed", plist::Array{one, 1}}, {"scalar", 1}}));
+  EXPECT_EQ(d.list("good"), (std::vector<plist::Dict>{one, one}));
+  EXPECT_TRUE(d.list("mixed").empty());
+  EXPECT_TRUE(d.list("scalar").empty());
+  EXPECT_TRUE(d.list("absent").empty());
+}
+
 TEST_F(DefaultsTest, OneWriteForSeveralKeysNotifiesOnce) {
   Defaults d;
   ASSERT_TRUE(d.write({{"keep", 1}, {"gone", 1}}));
