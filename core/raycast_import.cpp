@@ -1,5 +1,7 @@
 #include "core/raycast_import.h"
 
+#include "core/prefs.h"
+
 #include <openssl/crypto.h>
 #include <openssl/evp.h>
 #include <zlib.h>
@@ -22,6 +24,7 @@ using Bytes = std::vector<uint8_t>;
 
 constexpr size_t HEADER_AT = 12;  // magic and the 32-bit header length
 constexpr size_t TAG_SIZE = 16;
+constexpr std::string_view APP_HOTKEYS = "appHotkeys";
 constexpr size_t MIN_NONCE = 12;
 constexpr size_t KEY_SIZE = 32;
 constexpr size_t MIN_INFLATE_CHUNK = size_t{16} << 10;
@@ -356,46 +359,23 @@ std::optional<size_t> apply(const ReadResult& result, const std::vector<AppHotke
 
 std::optional<size_t> apply(const ReadResult& result, Defaults& store,
                             const ImportPrompts& prompts, const keys::KeyboardLayout& layout) {
-  const auto stored = store.object("appHotkeys");
+  // The key table reads and writes the list, so its stored form has one definition; only the
+  // `appHotkeys` pair of what it writes is stored.
+  plist::Dict stored;
+  if (auto v = store.object(APP_HOTKEYS)) stored.emplace(APP_HOTKEYS, std::move(*v));
+  Settings settings = prefs::from_domain(stored);
   return apply(
-      result, app_hotkeys_from(stored ? &*stored : nullptr), prompts,
+      result, settings.appHotkeys, prompts,
       [&](const std::vector<AppHotkey>& list) {
-        return store.set("appHotkeys", app_hotkeys_value(list));
+        settings.appHotkeys = list;
+        prefs::Io out = prefs::Io::writer();
+        prefs::fields(out, settings);
+        for (const auto& [key, value] : out.pairs())
+          if (key == APP_HOTKEYS) return store.set(APP_HOTKEYS, value);
+        return false;
       },
       layout);
 }
 
-std::vector<AppHotkey> app_hotkeys_from(const plist::Value* stored) {
-  std::vector<AppHotkey> out;
-  const plist::Array* array = stored ? stored->get<plist::Array>() : nullptr;
-  if (!array) return out;
-  const auto field = [](const plist::Dict& d, std::string_view key) -> const plist::Value* {
-    const auto it = d.find(key);
-    return it == d.end() ? nullptr : &it->second;
-  };
-  for (const plist::Value& element : *array) {
-    const plist::Dict* d = element.get<plist::Dict>();
-    if (!d) continue;
-    AppHotkey e;
-    if (auto v = field(*d, "bundleId")) e.bundleId = coerce_string(v).value_or("");
-    if (auto v = field(*d, "label")) e.label = coerce_string(v).value_or("");
-    if (auto v = field(*d, "code")) e.code = static_cast<uint32_t>(std::clamp<int64_t>(coerce_integer(v), 0, 127));
-    if (auto v = field(*d, "mods")) e.mods = static_cast<uint32_t>(std::clamp<int64_t>(coerce_integer(v), 0, 65535));
-    if (auto v = field(*d, "enabled")) e.enabled = coerce_bool(v);
-    out.push_back(std::move(e));
-  }
-  return out;
-}
-
-plist::Value app_hotkeys_value(const std::vector<AppHotkey>& list) {
-  plist::Array out;
-  for (const AppHotkey& e : list)
-    out.emplace_back(plist::Dict{{"bundleId", e.bundleId},
-                                 {"code", e.code},
-                                 {"mods", e.mods},
-                                 {"label", e.label},
-                                 {"enabled", e.enabled}});
-  return out;
-}
 
 }  // namespace mirvex::raycast

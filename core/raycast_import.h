@@ -136,16 +136,10 @@ std::optional<size_t> apply(const ReadResult& result, const std::vector<AppHotke
                             const keys::KeyboardLayout& layout = keys::us_layout);
 
 // The same over the preferences store: reads `appHotkeys` from it and stores the new list
-// under that key in one write (one change notice).
+// under that key alone, in the stored form of `prefs`, in one write (one change notice).
 std::optional<size_t> apply(const ReadResult& result, Defaults& store,
                             const ImportPrompts& prompts,
                             const keys::KeyboardLayout& layout = keys::us_layout);
 
-// `appHotkeys` as stored: an array of dictionaries with `bundleId`, `code`, `mods`, `label`
-// and `enabled`. Reading is forgiving: a value that is not an array is an empty list,
-// elements that are not dictionaries are skipped, each field starts from its default (empty
-// texts, code and mods 0, enabled true) and numbers are clamped to 0..127 and 0..65535.
-std::vector<AppHotkey> app_hotkeys_from(const plist::Value* stored);
-plist::Value app_hotkeys_value(const std::vector<AppHotkey>& list);
 
 }  // namespace mirvex::raycast

@@ -1,5 +1,7 @@
 #include "core/raycast_import.h"
 
+#include "core/prefs.h"
+
 #include <gtest/gtest.h>
 
 #include <unistd.h>
@@ -413,34 +415,13 @@ TEST_F(RaycastStore, ImportIsOneWriteAndAWrongPasswordWritesNothing) {
   EXPECT_EQ(apply(decode_fixture("encrypted.rayconfig"), store, prompts), 7u);
   EXPECT_TRUE(confirmed);
   EXPECT_EQ(notices, 1);
-  const auto stored = Defaults::at_path(file()).object("appHotkeys");
-  ASSERT_TRUE(stored);
-  const std::vector<AppHotkey> list = app_hotkeys_from(&*stored);
+  Defaults reread = Defaults::at_path(file());
+  const std::vector<AppHotkey> list = prefs::load(reread).appHotkeys;
   ASSERT_EQ(list.size(), 7u);  // Notes replaced, org.other lost its chord to Terminal
   EXPECT_EQ(list[0], (AppHotkey{"com.apple.Safari", "⌃⌥⌘S", 1, CTRL | OPT | CMD, true}));
   EXPECT_EQ(list[1], (AppHotkey{"com.apple.Notes", "⌃⌘K", 40, CTRL | CMD, true}));
   EXPECT_EQ(list[6], (AppHotkey{"com.apple.dt.Xcode", "⌃⌥X", 7, CTRL | OPT, false}));
   EXPECT_EQ(Defaults::at_path(file()).integer("delayMs"), 200);  // other keys untouched
-}
-
-TEST(RaycastStoredList, ReadsForgivinglyAndRoundTrips) {
-  const plist::Value stored = plist::Array{
-      plist::Dict{{"bundleId", "a"}, {"code", 300}, {"mods", -5}, {"label", "x"}},
-      plist::Value("not a dictionary"),
-      plist::Dict{{"bundleId", 7}, {"code", "40"}, {"mods", 6400.9}, {"enabled", "NO"}},
-      plist::Dict{},
-  };
-  const std::vector<AppHotkey> want{
-      {"a", "x", 127, 0, true},
-      {"7", "", 40, 6400, false},
-      {"", "", 0, 0, true},
-  };
-  EXPECT_EQ(app_hotkeys_from(&stored), want);
-  EXPECT_EQ(app_hotkeys_from(nullptr), std::vector<AppHotkey>{});
-  const plist::Value scalar("x");
-  EXPECT_TRUE(app_hotkeys_from(&scalar).empty());
-  const plist::Value written = app_hotkeys_value(want);
-  EXPECT_EQ(app_hotkeys_from(&written), want);
 }
 
 }  // namespace
