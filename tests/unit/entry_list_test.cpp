@@ -1,7 +1,10 @@
 #include "core/entry_list.h"
 
+#include "core/text.h"
+
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 
 namespace mirvex {
@@ -193,6 +196,32 @@ TEST(EntryList, Orders) {
   EXPECT_EQ(d.ids(), (Ids{"w14", "w11", "w15", "w10", "w13", "w12"}));
   d.cx.shortcut.order = 3;  // Space position; no Space last
   EXPECT_EQ(d.ids(), (Ids{"w11", "w15", "w13", "w10", "w14", "w12"}));
+}
+
+TEST(EntryList, AlphabeticalTitlesCompareLowerCasedUtf8) {
+  // Titles of one application, compared as their full lower-cased UTF-8 bytes: the Kelvin
+  // sign lower-cases to an ASCII k, "é" sorts after every ASCII letter, a prefix sorts first,
+  // and case never decides.
+  const std::vector<std::string> titles{"kb",  "\u212Aa", "Zeta", "éclair", "apple pie", "Apple",
+                                        "ABCé", "abc", "ÀB", "àa", "ΑΣ b", "ας a", "", "B", "b",
+                                        "Document 2", "DOCUMENT 10", "document", "documenté",
+                                        std::string("ab\0c", 4), std::string("ab\0", 3)};
+  Desk d;
+  d.app(1, "Editor");
+  for (size_t i = 0; i < titles.size(); ++i) d.window(static_cast<Wid>(10 + i), 1, {1}, titles[i]);
+  d.cx.shortcut.order = 2;
+  std::vector<std::string> want = titles;
+  std::stable_sort(want.begin(), want.end(), [](const std::string& a, const std::string& b) {
+    return text::lower(a) < text::lower(b);
+  });
+  std::vector<std::string> got;
+  for (const Entry& e : d.run()) got.push_back(std::get<entry::Window>(e).title);
+  EXPECT_EQ(got, want);
+  // Spot checks of the reference itself.
+  EXPECT_EQ(got.front(), "");
+  EXPECT_LT(std::find(got.begin(), got.end(), "\u212Aa"), std::find(got.begin(), got.end(), "kb"));
+  EXPECT_LT(std::find(got.begin(), got.end(), "abc"), std::find(got.begin(), got.end(), "ABCé"));
+  EXPECT_LT(std::find(got.begin(), got.end(), "B"), std::find(got.begin(), got.end(), "b"));  // stable
 }
 
 TEST(EntryList, SpaceOrderPutsWindowsWithoutSpaceLast) {
