@@ -37,7 +37,9 @@ std::optional<AxRequest> AxSched::next(Instant now) {
 }
 
 void AxSched::done(Pid pid, bool retry, Instant now) {
-  busy_.erase(pid);
+  // Not busy: forgotten while its request ran (the process ended). Recording a back-off now
+  // would outlive it and delay an unrelated process that is given the same pid.
+  if (busy_.erase(pid) == 0) return;
   if (!retry) {
     backoff_.erase(pid);
     return;

@@ -123,11 +123,13 @@ TEST(AxSched, ForgetDropsEverythingOfOnePid) {
   EXPECT_EQ(s.next(T0), req(Kind::Resolve, B, {2}));
   EXPECT_EQ(s.next(T0), req(Kind::Resolve, A, {3}));  // back-off gone
 
-  // forget while busy: the worker's later done is harmless and leaves A idle.
+  // forget while busy: the worker's later done is harmless and leaves A idle, even when it
+  // reports a failure: a back-off would hold up a new process that reuses the pid.
   s.forget(A);
   EXPECT_FALSE(s.busy(A));
-  s.done(A, false, T0);
+  s.done(A, true, T0);
   s.submit(req(Kind::Resolve, A, {4}));
+  EXPECT_EQ(s.wake_at(T0), std::nullopt);
   EXPECT_EQ(s.next(T0), req(Kind::Resolve, A, {4}));
 }
 
