@@ -1,7 +1,6 @@
 // Speed of the per-summon core work: the entry list over a large desktop, and the search
 // filter over a large session.
 #include <benchmark/benchmark.h>
-
 #include <fmt/format.h>
 
 #include "core/entry_list.h"
@@ -12,8 +11,8 @@ namespace {
 
 constexpr int WINDOWS = 1000, APPS = 40, SPACES = 4;
 
-const char* const WORDS[] = {"Report", "notes", "Inbox", "Draft", "Budget", "Meeting", "Résumé",
-                             "index.html", "main.cpp", "Project", "Photos", "Übersicht"};
+const char* const WORDS[] = {"Report", "notes",      "Inbox",    "Draft",   "Budget", "Meeting",
+                             "Résumé", "index.html", "main.cpp", "Project", "Photos", "Übersicht"};
 
 // 1,000 windows of 40 applications spread over 4 Spaces (the first in view), with titles of a
 // few words, some minimised, hidden or full screen.

@@ -20,7 +20,8 @@ void AxSched::submit(AxRequest request) {
     *it = std::move(request);
   } else {
     for (Wid wid : request.wids)
-      if (std::find(it->wids.begin(), it->wids.end(), wid) == it->wids.end()) it->wids.push_back(wid);
+      if (std::find(it->wids.begin(), it->wids.end(), wid) == it->wids.end())
+        it->wids.push_back(wid);
   }
 }
 

@@ -41,11 +41,21 @@ void quoted(std::string& out, std::string_view s) {
   out += '"';
   for (char c : s) {
     switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
       default:
         if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
           out += fmt::format("\\u{{{:x}}}", static_cast<unsigned char>(c));
@@ -71,7 +81,8 @@ class TitleOrder {
       uint64_t key = 0;
       bool ascii = true;
       for (size_t i = 0; i < 8; ++i) {
-        const auto b = i < t.size() ? static_cast<unsigned char>(t[i]) : 0;  // 0 pads: prefixes first
+        const auto b =
+            i < t.size() ? static_cast<unsigned char>(t[i]) : 0;  // 0 pads: prefixes first
         ascii = ascii && b < 0x80;
         key = key << 8 | ascii_lower(b);
       }
@@ -107,7 +118,9 @@ class TitleOrder {
   static constexpr uint32_t UNSET = UINT32_MAX;
   // Never a packed ASCII key: its top byte is 0xFF.
   static constexpr uint64_t NO_PREFIX = UINT64_MAX;
-  static unsigned char ascii_lower(unsigned char c) { return c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c; }
+  static unsigned char ascii_lower(unsigned char c) {
+    return c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c;
+  }
   void lower(uint32_t w) {
     if (spans_[w].second != UNSET) return;
     const size_t at = arena_.size();
@@ -193,9 +206,10 @@ std::vector<Entry> list(const Model& model, const ListContext& cx) {
   for (const auto& [pid, app] : model.apps) {
     AppFacts f;
     f.app = &app;
-    f.excluded = app.bundle_id && std::any_of(cx.exceptions.begin(), cx.exceptions.end(), [&](const Exception& x) {
-      return x.hide == 1 && x.bundleId == *app.bundle_id;
-    });
+    f.excluded = app.bundle_id &&
+                 std::any_of(cx.exceptions.begin(), cx.exceptions.end(), [&](const Exception& x) {
+                   return x.hide == 1 && x.bundleId == *app.bundle_id;
+                 });
     app_index.emplace(pid, static_cast<uint32_t>(apps.size()));
     apps.push_back(std::move(f));
   }
@@ -233,7 +247,8 @@ std::vector<Entry> list(const Model& model, const ListContext& cx) {
     // 4. Accessibility: only windows in view have elements, so a missing element elsewhere is
     // expected while one in view means this is no real window.
     switch (rec.ax.kind) {
-      case AxStatus::Kind::Pending: break;
+      case AxStatus::Kind::Pending:
+        break;
       case AxStatus::Kind::Found:
         if (!rec.ax.subrole_ok) continue;
         break;
@@ -260,14 +275,16 @@ std::vector<Entry> list(const Model& model, const ListContext& cx) {
     Row row;
     if (first_space != nullptr) {
       auto pos = std::find(cx.user_spaces.begin(), cx.user_spaces.end(), *first_space);
-      if (pos != cx.user_spaces.end()) row.space_pos = static_cast<uint32_t>(pos - cx.user_spaces.begin());
+      if (pos != cx.user_spaces.end())
+        row.space_pos = static_cast<uint32_t>(pos - cx.user_spaces.begin());
     }
     // 12. The entry and its sort row.
     const std::string& title = rec.title ? *rec.title : app.name;
     std::optional<uint32_t> space;
     if (row.space_pos != NO_POSITION && !visible) space = row.space_pos + 1;
     row.win = static_cast<uint32_t>(out.size());
-    out.emplace_back(entry::Window{wid, pid, title, rec.minimized, app.hidden, rec.fullscreen, space});
+    out.emplace_back(
+        entry::Window{wid, pid, title, rec.minimized, app.hidden, rec.fullscreen, space});
     row.app = ait->second;
     row.born = rec.born;
     row.sink = (rec.minimized && sc.minimized == SHOW_AT_END) ||
@@ -318,7 +335,8 @@ std::vector<Entry> list(const Model& model, const ListContext& cx) {
       sort_by([&](const Row& a, const Row& b) { return three_way(a.space_pos, b.space_pos); });
       break;
     default:  // recently used: the model's order stands; sinking rows move to the end
-      if (any_sink) std::stable_partition(rows.begin(), rows.end(), [](const Row& r) { return !r.sink; });
+      if (any_sink)
+        std::stable_partition(rows.begin(), rows.end(), [](const Row& r) { return !r.sink; });
       break;
   }
   place(out, rows);
@@ -331,9 +349,11 @@ std::vector<Entry> list(const Model& model, const ListContext& cx) {
       const AppFacts& facts = apps[ait->second];
       const RunningApp& app = *facts.app;
       if (!app.regular || pid == cx.own_pid || facts.has_windows) continue;
-      const bool has_exception = app.bundle_id && std::any_of(
-          cx.exceptions.begin(), cx.exceptions.end(),
-          [&](const Exception& x) { return x.hide != 0 && x.bundleId == *app.bundle_id; });
+      const bool has_exception =
+          app.bundle_id &&
+          std::any_of(cx.exceptions.begin(), cx.exceptions.end(), [&](const Exception& x) {
+            return x.hide != 0 && x.bundleId == *app.bundle_id;
+          });
       if (has_exception || !passes_apps_filter(sc.apps, pid, cx.front_pid)) continue;
       out.emplace_back(entry::App{pid, app.name});
     }

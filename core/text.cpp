@@ -41,8 +41,10 @@ std::string well_formed(std::string_view s) {
     int32_t start = i;
     UChar32 c;
     U8_NEXT(s.data(), i, n, c);
-    if (c < 0) out += "\xEF\xBF\xBD";
-    else out.append(s.data() + start, static_cast<size_t>(i - start));
+    if (c < 0)
+      out += "\xEF\xBF\xBD";
+    else
+      out.append(s.data() + start, static_cast<size_t>(i - start));
   }
   return out;
 }

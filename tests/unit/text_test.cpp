@@ -11,8 +11,8 @@ namespace {
 TEST(Text, LowerIsFullUnicode) {
   EXPECT_EQ(lower("Quick TEST 42"), "quick test 42");
   EXPECT_EQ(lower("ÉCOLE Ärger"), "école ärger");
-  EXPECT_EQ(lower("ΟΔΟΣ"), "οδος");  // final sigma
-  EXPECT_EQ(lower("İ"), "i\xCC\x87");       // grows: i + combining dot above
+  EXPECT_EQ(lower("ΟΔΟΣ"), "οδος");    // final sigma
+  EXPECT_EQ(lower("İ"), "i\xCC\x87");  // grows: i + combining dot above
   EXPECT_EQ(lower("ＡＢＣ"), "ａｂｃ");
   EXPECT_EQ(lower(""), "");
 }
@@ -41,12 +41,16 @@ TEST(Text, LowerAgreesWithIcuForEveryCharacter) {
     ASSERT_EQ(lower(s), icu_lower(s)) << "U+" << std::hex << static_cast<uint32_t>(c);
   }
   // Final sigma depends on what surrounds it; some characters grow when lower-cased.
-  for (const char* s : {"ΑΣ", "ΑΣa", "ΑΣ.b", "Σ", "ΑΣ ΑΣ", "İstanbul ΑΣ", "ȺȺȺȺȺȺ", "aȾbȺc\xF0\x9F\x98\x80"})
+  for (const char* s :
+       {"ΑΣ", "ΑΣa", "ΑΣ.b", "Σ", "ΑΣ ΑΣ", "İstanbul ΑΣ", "ȺȺȺȺȺȺ", "aȾbȺc\xF0\x9F\x98\x80"})
     EXPECT_EQ(lower(s), icu_lower(s)) << s;
 }
 
 TEST(Text, LowerSurvivesIllFormedInput) {
-  EXPECT_EQ(lower("A\xFF" "B"), "a\xEF\xBF\xBD" "b");
+  EXPECT_EQ(lower("A\xFF"
+                  "B"),
+            "a\xEF\xBF\xBD"
+            "b");
   EXPECT_EQ(lower("\xC3"), "\xEF\xBF\xBD");  // truncated sequence
 }
 
@@ -60,13 +64,26 @@ TEST(Text, Alphanumeric) {
 
 TEST(Text, FindIn) {
   using enum Found;
-  struct Case { const char* s; const char* q; Found found; };
+  struct Case {
+    const char* s;
+    const char* q;
+    Found found;
+  };
   const Case cases[] = {
-      {"quick test", "te", WordStart}, {"quick test", "est", Anywhere}, {"quick-test", "te", WordStart},
-      {"quick test", "k t", Anywhere}, {"foo_bar", "bar", WordStart},   {"straße café", "ca", WordStart},
-      {"x2go", "go", Anywhere},        {"über·alles", "al", WordStart}, {"", "a", None},
-      {"ééa", "a", Anywhere},          {"—a", "a", WordStart},          {"testtest", "test", WordStart},
-      {"atest test", "test", WordStart}, {"quick", "z", None},
+      {"quick test", "te", WordStart},
+      {"quick test", "est", Anywhere},
+      {"quick-test", "te", WordStart},
+      {"quick test", "k t", Anywhere},
+      {"foo_bar", "bar", WordStart},
+      {"straße café", "ca", WordStart},
+      {"x2go", "go", Anywhere},
+      {"über·alles", "al", WordStart},
+      {"", "a", None},
+      {"ééa", "a", Anywhere},
+      {"—a", "a", WordStart},
+      {"testtest", "test", WordStart},
+      {"atest test", "test", WordStart},
+      {"quick", "z", None},
   };
   for (const Case& c : cases)
     EXPECT_EQ(find_in(c.s, c.q, !has_separator(c.q)), c.found) << c.s << " / " << c.q;
