@@ -18,12 +18,15 @@ constexpr uint8_t APPS_ACTIVE = 1, APPS_OTHER = 2, APPS_ONE_EACH = 3;
 constexpr uint8_t ORDER_OPENED = 1, ORDER_ALPHA = 2, ORDER_SPACE = 3;
 
 constexpr uint32_t NO_POSITION = std::numeric_limits<uint32_t>::max();
+constexpr uint32_t SINKING = 1u << 31;
 
 // Sort key of one listed window; `win` indexes the windows in walk (MRU) order.
 struct Row {
   uint32_t win = 0;
-  uint32_t app = 0;  // the application's place among the listed names (alphabetical only)
+  // Alphabetical only: the application's place among the listed names, with SINKING added.
+  uint32_t app = 0;
   Stamp born = 0;
+  uint64_t prefix = 0;  // alphabetical only: TitleOrder::packed of the title
   uint32_t space_pos = NO_POSITION;
   bool sink = false;
 };
@@ -74,32 +77,33 @@ const char* flag(bool b) { return b ? "true" : "false"; }
 // lowered bytes of an ASCII start are packed into an integer, which settles most comparisons.
 class TitleOrder {
  public:
-  explicit TitleOrder(const std::vector<Entry>& wins)
-      : wins_(wins), prefix_(wins.size()), spans_(wins.size(), {0, UNSET}) {
-    for (uint32_t w = 0; w < wins.size(); ++w) {
-      const std::string& t = title(w);
-      uint64_t key = 0;
-      bool ascii = true;
-      for (size_t i = 0; i < 8; ++i) {
-        const auto b =
-            i < t.size() ? static_cast<unsigned char>(t[i]) : 0;  // 0 pads: prefixes first
-        ascii = ascii && b < 0x80;
-        key = key << 8 | ascii_lower(b);
-      }
-      prefix_[w] = ascii ? key : NO_PREFIX;
+  // Never a packed ASCII key: its top byte is 0xFF.
+  static constexpr uint64_t NO_PREFIX = UINT64_MAX;
+
+  // The first eight ASCII-lowered bytes, big-endian, padded with 0 so that a prefix sorts
+  // first; NO_PREFIX when one of them is not ASCII.
+  static uint64_t packed(const std::string& t) {
+    uint64_t key = 0;
+    for (size_t i = 0; i < 8; ++i) {
+      const auto b = i < t.size() ? static_cast<unsigned char>(t[i]) : 0;
+      if (b >= 0x80) return NO_PREFIX;
+      key = key << 8 | ascii_lower(b);
     }
+    return key;
   }
 
-  // Negative, zero or positive as title a sorts before, with or after title b.
-  int compare(uint32_t a, uint32_t b) {
-    // Keys that differ decide (a NUL byte and padding look alike, so equal keys decide nothing).
-    const bool packed = prefix_[a] != NO_PREFIX && prefix_[b] != NO_PREFIX;
-    if (packed && prefix_[a] != prefix_[b]) return prefix_[a] < prefix_[b] ? -1 : 1;
+  explicit TitleOrder(const std::vector<Entry>& wins)
+      : wins_(wins), spans_(wins.size(), {0, UNSET}) {}
+
+  // Negative, zero or positive as title a sorts before, with or after title b. `same_prefix`:
+  // both packed keys are valid and equal, so the first eight bytes are ASCII and equal once
+  // lowered. (Packed keys that differ decide without this call; equal keys decide nothing, as a
+  // NUL byte and the padding look alike.)
+  int compare(uint32_t a, uint32_t b, bool same_prefix) {
     const std::string& x = title(a);
     const std::string& y = title(b);
     const size_t n = std::min(x.size(), y.size());
-    // Equal packed keys: the first eight bytes are ASCII and equal once lowered.
-    for (size_t i = packed ? std::min<size_t>(n, 8) : 0; i < n; ++i) {
+    for (size_t i = same_prefix ? std::min<size_t>(n, 8) : 0; i < n; ++i) {
       auto p = static_cast<unsigned char>(x[i]), q = static_cast<unsigned char>(y[i]);
       if ((p | q) >= 0x80) {
         lower(a);
@@ -116,8 +120,6 @@ class TitleOrder {
 
  private:
   static constexpr uint32_t UNSET = UINT32_MAX;
-  // Never a packed ASCII key: its top byte is 0xFF.
-  static constexpr uint64_t NO_PREFIX = UINT64_MAX;
   static unsigned char ascii_lower(unsigned char c) {
     return c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c;
   }
@@ -133,8 +135,7 @@ class TitleOrder {
 
   const std::string& title(uint32_t w) const { return std::get<entry::Window>(wins_[w]).title; }
 
-  const std::vector<Entry>& wins_;  // window entries only
-  std::vector<uint64_t> prefix_;
+  const std::vector<Entry>& wins_;                    // window entries only
   std::vector<std::pair<uint32_t, uint32_t>> spans_;  // offset and length in arena_
   std::string arena_;
 };
@@ -323,11 +324,18 @@ std::vector<Entry> list(const Model& model, const ListContext& cx) {
         apps[by_name[i]].ordinal = i > 0 && apps[by_name[i]].key == apps[by_name[i - 1]].key
                                        ? apps[by_name[i - 1]].ordinal
                                        : static_cast<uint32_t>(i);
-      for (Row& r : rows) r.app = apps[r.app].ordinal;
+      // Sinking rows last: one integer holds both.
+      for (Row& r : rows) {
+        r.app = apps[r.app].ordinal | (r.sink ? SINKING : 0);
+        r.prefix = TitleOrder::packed(std::get<entry::Window>(out[r.win]).title);
+      }
       TitleOrder titles(out);
-      sort_by([&](const Row& a, const Row& b) {
-        if (a.app != b.app) return three_way(a.app, b.app);
-        return titles.compare(a.win, b.win);
+      std::sort(rows.begin(), rows.end(), [&](const Row& a, const Row& b) {
+        if (a.app != b.app) return a.app < b.app;
+        const bool packed = a.prefix != TitleOrder::NO_PREFIX && b.prefix != TitleOrder::NO_PREFIX;
+        if (packed && a.prefix != b.prefix) return a.prefix < b.prefix;
+        if (const int c = titles.compare(a.win, b.win, packed); c != 0) return c < 0;
+        return a.win < b.win;
       });
       break;
     }
