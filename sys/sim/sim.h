@@ -172,6 +172,9 @@ class Sim final : public Backend {
   void set_minimized_locked(Outbox& out, Window& w, bool on);
   AxElement element_of(const Window& w) const;
   void flush(Outbox& out);
+  // Runs f(out) under the lock, then delivers what it collected outside it; returns f's result.
+  template <class F>
+  auto change(F&& f);
 
   MainQueue& queue_;
   mutable std::mutex mu_;
