@@ -246,6 +246,14 @@ void Sim::terminate_locked(Outbox& out, Pid pid) {
   if (!a) return;
   AppInfo info = info_locked(*a);
   info.terminated = true;
+  // The process is gone, so no accessibility notification comes; the window server still
+  // reports its windows destroyed.
+  for (const Window& w : d_.windows)
+    if (w.pid == pid) {
+      ws_note_locked(out, 804, w.wid);
+      ws_note_locked(out, 1326, w.wid);
+      requested_.erase(w.wid);
+    }
   std::erase_if(d_.apps, [pid](const App& x) { return x.pid == pid; });
   std::erase_if(d_.windows, [pid](const Window& w) { return w.pid == pid; });
   if (d_.front == pid) d_.front.reset();

@@ -246,8 +246,10 @@ TEST_F(SimTest, WindowServerNotificationsCarryTheWindowWhereThePlatformPutsIt) {
   s.set_bounds(201, Rect{110, 60, 1200, 800});  // moved
   s.set_bounds(203, Rect{0, 0, 10, 10});        // not requested: no per-window event
   s.destroy_window(201);
+  s.terminate(101);  // its windows go with it: 250, 203, 206
   q.run_due();
-  EXPECT_EQ(*got, (std::vector<std::pair<uint32_t, Wid>>{{1325, 250}, {806, 201}, {804, 201}, {1326, 201}}));
+  EXPECT_EQ(*got, (std::vector<std::pair<uint32_t, Wid>>{
+                      {1325, 250}, {806, 201}, {804, 201}, {1326, 201}, {1326, 250}, {1326, 203}, {1326, 206}}));
 }
 
 TEST_F(SimTest, AccessibilityListsWindowsAndFindsHiddenOnesByRemoteToken) {
