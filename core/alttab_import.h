@@ -1,0 +1,80 @@
+// Import from AltTab: reads AltTab's preferences domain, converts every setting that has a
+// counterpart here into a Plan in our preference keys, and applies a confirmed plan in one
+// write. AltTab's own files are never written. Finding AltTab, asking the user and quitting
+// AltTab belong to the settings library; this module is the pure part.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <variant>
+#include <vector>
+
+#include <plist/plist.h>
+
+#include "core/settings.h"
+
+namespace mirvex::AltTabImport {
+
+// AltTab's bundle identifier as published, and the same followed by ".free"; the installed one
+// is the first the platform knows an application for.
+inline constexpr std::array<std::string_view, 2> BUNDLE_IDS = {"com.lwouis.alt-tab-macos",
+                                                               "com.lwouis.alt-tab-macos.free"};
+
+// Modifier flags of AltTab's recorded shortcuts (the device-independent modifier mask).
+inline constexpr uint64_t COMMAND = 0x100000, OPTION = 0x80000, CONTROL = 0x40000;
+
+// One of AltTab's recorded shortcuts: a virtual key code (-1 when none was stored) and its
+// modifier flags.
+struct RecordedKeys {
+  int64_t code = -1;
+  uint64_t flags = 0;
+  bool operator==(const RecordedKeys&) const = default;
+};
+
+// Decodes the keyed archive of a recorded shortcut: its root object must be of class
+// "SRShortcut", "keyCode" and "modifierFlags" numbers or absent. Nothing for any other archive,
+// a field of another kind, or a missing root object.
+std::optional<RecordedKeys> decode_keys(std::span<const uint8_t> archive);
+
+// A value of the plan, stored under one of our preference keys.
+using PlanValue = std::variant<bool, int64_t, std::string>;
+
+// A converted switcher shortcut: every field of the slot record except its own look
+// (`style`, `size`), which an import leaves as it is.
+struct SlotRecord {
+  uint8_t hold = 0, key = 0, apps = 0, spaces = 0, screens = 0, minimized = 0, hidden = 0,
+          fullscreen = 0, windowless = 0, order = 0;
+  bool operator==(const SlotRecord&) const = default;
+};
+
+// One converted shortcut as shown to the user: the hold symbol and the key name, and what the
+// shortcut lists.
+struct PlanLine {
+  std::vector<std::string> keys;
+  std::string what;
+  bool operator==(const PlanLine&) const = default;
+};
+
+struct Plan {
+  // Top-level settings, in the order they were read; a key appears once.
+  std::vector<std::pair<std::string, PlanValue>> values;
+  // Slots 0 to 4: a full record, or nothing (the slot is switched off).
+  std::array<std::optional<SlotRecord>, 5> shortcuts;
+  std::vector<Exception> exceptions;
+  std::vector<PlanLine> lines;
+  // AltTab's style in words: "thumbnails", "app icons" or "list"; empty when not recognised.
+  std::string look;
+
+  const PlanValue* value(std::string_view key) const;
+};
+
+// Reads AltTab's domain (a dictionary of its stored values) into a plan. Nothing when the
+// domain is not a dictionary. Values of the wrong form fall back to their defaults.
+std::optional<Plan> read(plist_t domain);
+
+}  // namespace mirvex::AltTabImport

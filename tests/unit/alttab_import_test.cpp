@@ -1,0 +1,495 @@
+#include "core/alttab_import.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace mirvex::AltTabImport {
+namespace {
+
+using Node = std::unique_ptr<void, void (*)(void*)>;
+
+Node parse(const std::string& bytes) {
+  plist_t p = nullptr;
+  plist_from_memory(bytes.data(), static_cast<uint32_t>(bytes.size()), &p);
+  return Node(p, plist_free);
+}
+
+Node fixture(const std::string& name) {
+  std::ifstream in(std::string(MIRVEX_TEST_DATA) + "/fixtures/alttab/" + name, std::ios::binary);
+  EXPECT_TRUE(in) << name;
+  return parse({std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()});
+}
+
+// A binary keyed archive of one recorded shortcut, as AltTab stores it.
+std::vector<uint8_t> archive(std::optional<int64_t> code, uint64_t flags,
+                             const char* cls = "SRShortcut") {
+  plist_t root = plist_new_dict();
+  plist_t object = plist_new_dict();
+  if (code) plist_dict_set_item(object, "keyCode", plist_new_uint(static_cast<uint64_t>(*code)));
+  plist_dict_set_item(object, "modifierFlags", plist_new_uint(flags));
+  plist_dict_set_item(object, "$class", plist_new_uid(2));
+  plist_t klass = plist_new_dict();
+  plist_dict_set_item(klass, "$classname", plist_new_string(cls));
+  plist_t objects = plist_new_array();
+  plist_array_append_item(objects, plist_new_string("$null"));
+  plist_array_append_item(objects, object);
+  plist_array_append_item(objects, klass);
+  plist_t top = plist_new_dict();
+  plist_dict_set_item(top, "root", plist_new_uid(1));
+  plist_dict_set_item(root, "$archiver", plist_new_string("NSKeyedArchiver"));
+  plist_dict_set_item(root, "$top", top);
+  plist_dict_set_item(root, "$objects", objects);
+  char* bin = nullptr;
+  uint32_t length = 0;
+  plist_to_bin(root, &bin, &length);
+  std::vector<uint8_t> out(bin, bin + length);
+  plist_to_bin_free(bin);
+  plist_free(root);
+  return out;
+}
+
+// AltTab's domain: values given as XML fragments, recorded shortcuts as archives.
+struct Domain {
+  std::map<std::string, std::string> xml;
+  std::map<std::string, std::vector<uint8_t>> shortcuts;
+
+  Node build() const {
+    std::string text = "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict>";
+    for (const auto& [k, v] : xml) text += "<key>" + k + "</key>" + v;
+    Node d = parse(text + "</dict></plist>");
+    for (const auto& [k, bytes] : shortcuts) {
+      plist_t value = plist_new_dict();
+      plist_dict_set_item(value, "secureData",
+                          plist_new_data(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+      plist_dict_set_item(d.get(), k.c_str(), value);
+    }
+    return d;
+  }
+  Plan plan() const {
+    const Node d = build();
+    auto p = read(d.get());
+    EXPECT_TRUE(p);
+    return p ? *p : Plan{};
+  }
+};
+
+std::string text(const std::string& s) { return "<string>" + s + "</string>"; }
+
+std::optional<PlanValue> get(const Plan& p, std::string_view key) {
+  const PlanValue* v = p.value(key);
+  return v ? std::optional<PlanValue>(*v) : std::nullopt;
+}
+
+PlanValue I(int64_t v) { return v; }
+PlanValue S(const char* v) { return std::string(v); }
+
+SlotRecord record(uint8_t hold, uint8_t key, uint8_t apps) {
+  SlotRecord r;
+  r.hold = hold;
+  r.key = key;
+  r.apps = apps;
+  return r;
+}
+
+TEST(AltTabImport, EmptyDomainImportsAltTabsDefaults) {
+  const Node d = fixture("empty.plist");
+  const auto plan = read(d.get());
+  ASSERT_TRUE(plan);
+  const std::vector<std::pair<std::string, PlanValue>> want = {
+      {"style", I(2)},         {"size", I(3)},          {"theme", I(2)},
+      {"showOn", I(0)},        {"truncation", I(2)},    {"afterRelease", I(0)},
+      {"arrows", true},        {"vim", false},          {"hover", false},
+      {"fadeOut", false},      {"preview", false},      {"backgroundCapture", true},
+      {"menubarIcon", true},   {"statusIcons", true},   {"spaceLabels", false},
+      {"cursorFollows", false}, {"delayMs", I(100)},
+  };
+  EXPECT_EQ(plan->values, want);
+  EXPECT_EQ(plan->look, "thumbnails");
+  EXPECT_EQ(plan->shortcuts[0], record(1, 0, 0));  // ⌥ Tab, every window
+  EXPECT_EQ(plan->shortcuts[1], record(1, 1, 1));  // ⌥ grave accent, this app's windows
+  for (size_t i = 2; i < 5; ++i) EXPECT_FALSE(plan->shortcuts[i]) << i;
+  EXPECT_EQ(plan->lines, (std::vector<PlanLine>{{{"⌥", "Tab"}, "Every window"},
+                                                {{"⌥", "`"}, "This app’s windows"}}));
+  EXPECT_TRUE(plan->exceptions.empty());
+}
+
+TEST(AltTabImport, NotADictionaryIsNoPlan) {
+  EXPECT_FALSE(read(nullptr));
+  const Node array = parse("<?xml version=\"1.0\"?><plist version=\"1.0\"><array/></plist>");
+  EXPECT_FALSE(read(array.get()));
+}
+
+// AltTab writes text; a domain holding numbers and booleans instead reads the same.
+TEST(AltTabImport, TextAndNumberDomainsImportTheSamePlan) {
+  for (const char* file : {"strings.plist", "numbers.plist"}) {
+    SCOPED_TRACE(file);
+    const Node d = fixture(file);
+    const auto plan = read(d.get());
+    ASSERT_TRUE(plan);
+    const std::vector<std::pair<std::string, PlanValue>> want = {
+        {"style", I(1)},          {"size", I(1)},             {"theme", I(0)},
+        {"showOn", I(2)},         {"truncation", I(1)},       {"afterRelease", I(1)},
+        {"titlesSizePct", I(130)}, {"appIconsSizePct", I(130)}, {"thumbnailsSizePct", I(130)},
+        {"arrows", false},        {"vim", true},              {"hover", true},
+        {"fadeOut", true},        {"preview", true},          {"backgroundCapture", false},
+        {"menubarIcon", false},   {"statusIcons", false},     {"spaceLabels", true},
+        {"cursorFollows", true},  {"delayMs", I(1000)},       {"closeKey", S("x")},
+        {"hideKey", S("é")},
+    };
+    EXPECT_EQ(plan->values, want);
+    EXPECT_EQ(plan->look, "app icons");
+    EXPECT_EQ(plan->shortcuts[0], record(0, 0, 0));  // ⌘ Tab
+    EXPECT_EQ(plan->shortcuts[1], record(0, 2, 1));  // ⌘⌥ counts as ⌘; Space
+    SlotRecord third = record(2, 1, 3);              // ⌃ grave accent, one window per app
+    third.spaces = 1;
+    third.screens = 1;
+    third.minimized = 2;
+    third.hidden = 1;
+    third.fullscreen = 2;  // 7 capped
+    third.windowless = 1;
+    third.order = 3;       // 9 capped
+    EXPECT_EQ(plan->shortcuts[2], third);
+    EXPECT_FALSE(plan->shortcuts[3]);
+    EXPECT_FALSE(plan->shortcuts[4]);
+    EXPECT_EQ(plan->lines, (std::vector<PlanLine>{{{"⌘", "Tab"}, "Every window"},
+                                                  {{"⌘", "Space"}, "This app’s windows"},
+                                                  {{"⌃", "`"}, "One window per app"}}));
+    EXPECT_EQ(plan->exceptions, (std::vector<Exception>{{"com.example.one", 1, 0},
+                                                        {"com.example.two", 0, 2}}));
+  }
+}
+
+// The integer reader through "appearanceSize" (default 3, accepted 0 to 3, 0 and 2 migrated).
+TEST(AltTabImport, IntegerReadingAndSizeMigration) {
+  struct Case { std::string stored; std::optional<int64_t> size; std::optional<int64_t> pct; };
+  const Case cases[] = {
+      {"", 3, {}},  // absent
+      {text("0"), 1, 75},
+      {text("1"), 1, {}},
+      {text("2"), 1, 130},
+      {text("3"), 3, {}},
+      {text("4"), {}, {}},  // out of range: dropped
+      {text("-1"), {}, {}},
+      {text("+1"), 1, {}},
+      {text("-0"), 1, 75},
+      {text("007"), {}, {}},  // 7
+      {text("01"), 1, {}},
+      {text(" 1"), 3, {}},  // not a decimal integer: the default
+      {text("1 "), 3, {}},
+      {text("1.0"), 3, {}},
+      {text("+-1"), 3, {}},
+      {text("+"), 3, {}},
+      {text("-"), 3, {}},
+      {text(""), 3, {}},
+      {text("abc"), 3, {}},
+      {text("99999999999999999999"), 3, {}},  // beyond 64 bits
+      {"<integer>2</integer>", 1, 130},
+      {"<integer>-5</integer>", {}, {}},
+      {"<real>2.0</real>", 1, 130},  // its text is "2"
+      {"<real>1.5</real>", 3, {}},
+      {"<true/>", 1, {}},  // "1"
+      {"<false/>", 1, 75},  // "0"
+      {"<data>AQ==</data>", 3, {}},
+      {"<array><string>1</string></array>", 3, {}},
+  };
+  for (const Case& c : cases) {
+    Domain d;
+    if (!c.stored.empty()) d.xml["appearanceSize"] = c.stored;
+    const Plan p = d.plan();
+    EXPECT_EQ(get(p, "size"), c.size ? std::optional<PlanValue>(*c.size) : std::nullopt)
+        << c.stored;
+    for (const char* key : {"titlesSizePct", "appIconsSizePct", "thumbnailsSizePct"})
+      EXPECT_EQ(get(p, key), c.pct ? std::optional<PlanValue>(*c.pct) : std::nullopt)
+          << c.stored << " " << key;
+  }
+}
+
+TEST(AltTabImport, StyleAndRangedIntegers) {
+  struct Case { const char* from; const char* stored; const char* key; std::optional<int64_t> want; };
+  const Case cases[] = {
+      {"appearanceStyle", "0", "style", 2}, {"appearanceStyle", "1", "style", 1},
+      {"appearanceStyle", "2", "style", 0}, {"appearanceStyle", "3", "style", {}},
+      {"appearanceStyle", "-1", "style", {}}, {"appearanceStyle", "x", "style", 2},
+      {"appearanceTheme", "0", "theme", 0}, {"appearanceTheme", "2", "theme", 2},
+      {"appearanceTheme", "3", "theme", {}}, {"appearanceTheme", "-1", "theme", {}},
+      {"showOnScreen", "2", "showOn", 2},   {"showOnScreen", "3", "showOn", {}},
+      {"titleTruncation", "0", "truncation", 0}, {"titleTruncation", "3", "truncation", {}},
+      {"shortcutStyle", "1", "afterRelease", 1}, {"shortcutStyle", "2", "afterRelease", {}},
+      {"windowDisplayDelay", "250", "delayMs", 250}, {"windowDisplayDelay", "-5", "delayMs", 0},
+      {"windowDisplayDelay", "5000", "delayMs", 1000}, {"windowDisplayDelay", "x", "delayMs", 100},
+  };
+  for (const Case& c : cases) {
+    Domain d;
+    d.xml[c.from] = text(c.stored);
+    EXPECT_EQ(get(d.plan(), c.key), c.want ? std::optional<PlanValue>(*c.want) : std::nullopt)
+        << c.from << "=" << c.stored;
+  }
+  struct Look { const char* stored; const char* look; };
+  for (const Look l : {Look{"0", "thumbnails"}, Look{"1", "app icons"}, Look{"2", "list"},
+                       Look{"3", ""}}) {
+    Domain d;
+    d.xml["appearanceStyle"] = text(l.stored);
+    EXPECT_EQ(d.plan().look, l.look) << l.stored;
+  }
+}
+
+TEST(AltTabImport, FlagMappingsAndFlagReading) {
+  struct Map { const char* from; const char* key; bool fallback; bool inverted; };
+  const Map maps[] = {
+      {"arrowKeysEnabled", "arrows", true, false},
+      {"vimKeysEnabled", "vim", false, false},
+      {"mouseHoverEnabled", "hover", false, false},
+      {"fadeOutAnimation", "fadeOut", false, false},
+      {"previewFocusedWindow", "preview", false, false},
+      {"captureWindowsInBackground", "backgroundCapture", true, false},
+      {"menubarIconShown", "menubarIcon", true, false},
+      {"hideStatusIcons", "statusIcons", false, true},
+      {"hideSpaceNumberLabels", "spaceLabels", true, true},
+  };
+  // What AltTab may have stored, and whether the flag reader takes it as true; nullopt for
+  // "nothing readable", which gives the default.
+  struct Stored { std::string xml; std::optional<bool> flag; };
+  const Stored stored[] = {
+      {text("true"), true}, {text("1"), true},     {text("TRUE"), false}, {text("yes"), false},
+      {text("0"), false},   {text("false"), false}, {text(""), false},     {text(" 1"), false},
+      {"<true/>", true},    {"<false/>", false},    {"<integer>1</integer>", true},
+      {"<integer>2</integer>", false},               {"<real>1.0</real>", true},
+      {"<data>AQ==</data>", std::nullopt},           {"<dict/>", std::nullopt},
+  };
+  for (const Map& m : maps)
+    for (const Stored& s : stored) {
+      Domain d;
+      d.xml[m.from] = s.xml;
+      const bool read = s.flag.value_or(m.fallback);
+      EXPECT_EQ(get(d.plan(), m.key), std::optional<PlanValue>(read != m.inverted))
+          << m.from << "=" << s.xml;
+    }
+  struct Follow { const char* stored; bool want; };
+  for (const Follow f : {Follow{"0", false}, Follow{"1", true}, Follow{"2", true},
+                         Follow{"-1", true}, Follow{"true", false}}) {
+    Domain d;
+    d.xml["cursorFollowFocus"] = text(f.stored);
+    EXPECT_EQ(get(d.plan(), "cursorFollows"), std::optional<PlanValue>(f.want)) << f.stored;
+  }
+}
+
+TEST(AltTabImport, ActionLetters) {
+  struct Map { const char* from; const char* key; };
+  const Map maps[] = {{"closeWindowShortcut", "closeKey"},
+                      {"minDeminWindowShortcut", "minimizeKey"},
+                      {"toggleFullscreenWindowShortcut", "fullscreenKey"},
+                      {"hideShowAppShortcut", "hideKey"},
+                      {"quitAppShortcut", "quitKey"}};
+  const auto dict = [](const std::string& value) {
+    return "<dict><key>string</key>" + value + "</dict>";
+  };
+  struct Case { std::string stored; std::optional<std::string> want; };
+  const Case cases[] = {
+      {dict(text("K")), "k"},
+      {dict(text("k")), "k"},
+      {dict(text("Ä")), "ä"},
+      {dict(text("ж")), "ж"},
+      {dict(text("ab")), {}},
+      {dict(text("7")), {}},
+      {dict(text(";")), {}},
+      {dict(text("")), {}},
+      {dict(text("😀")), {}},
+      {dict(text("e\xCC\x81")), {}},  // a letter and a combining accent: two scalars
+      {dict("<integer>1</integer>"), {}},
+      {text("k"), {}},  // a bare text is not AltTab's form
+      {"<dict><key>characters</key><string>k</string></dict>", {}},
+  };
+  for (const Map& m : maps)
+    for (const Case& c : cases) {
+      Domain d;
+      d.xml[m.from] = c.stored;
+      EXPECT_EQ(get(d.plan(), m.key),
+                c.want ? std::optional<PlanValue>(*c.want) : std::nullopt)
+          << m.from << "=" << c.stored;
+    }
+}
+
+TEST(AltTabImport, DecodesRecordedKeys) {
+  const auto bytes = [](const char* name) {
+    std::ifstream in(std::string(MIRVEX_TEST_DATA) + "/fixtures/alttab/" + name, std::ios::binary);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+  };
+  EXPECT_EQ(decode_keys(bytes("command_option.bin")), (RecordedKeys{48, COMMAND | OPTION}));
+  EXPECT_EQ(decode_keys(bytes("by_reference.bin")), (RecordedKeys{49, CONTROL}));
+  EXPECT_EQ(decode_keys(bytes("shift_only.bin")), (RecordedKeys{-1, 0x20000}));
+  EXPECT_EQ(decode_keys(archive(std::nullopt, OPTION)), (RecordedKeys{-1, OPTION}));
+  EXPECT_FALSE(decode_keys(bytes("wrong_class.bin")));
+  EXPECT_FALSE(decode_keys(bytes("junk.bin")));
+  EXPECT_FALSE(decode_keys({}));
+}
+
+TEST(AltTabImport, HoldModifier) {
+  struct Case { std::optional<std::vector<uint8_t>> stored; std::optional<uint8_t> hold; };
+  const Case cases[] = {
+      {std::nullopt, 1},                              // nothing stored: ⌥
+      {archive(-1, COMMAND), 0},
+      {archive(-1, OPTION), 1},
+      {archive(-1, CONTROL), 2},
+      {archive(-1, COMMAND | OPTION), 0},             // ⌘ wins
+      {archive(-1, OPTION | CONTROL | 0x20000), 1},
+      {archive(-1, 0x20000), std::nullopt},           // Shift alone: slot off
+      {archive(-1, 0), std::nullopt},
+      {archive(-1, COMMAND, "NSObject"), 1},          // does not decode: ⌥
+      {std::vector<uint8_t>{1, 2, 3}, 1},
+  };
+  for (const Case& c : cases) {
+    Domain d;
+    if (c.stored) d.shortcuts["holdShortcut"] = *c.stored;
+    const Plan p = d.plan();
+    EXPECT_EQ(p.shortcuts[0] ? std::optional<uint8_t>(p.shortcuts[0]->hold) : std::nullopt,
+              c.hold);
+    EXPECT_EQ(p.lines.size(), c.hold ? 2u : 1u);
+  }
+  Domain plain;  // a value that is not a dictionary with data also reads as nothing
+  plain.xml["holdShortcut"] = text("⌘");
+  EXPECT_EQ(plain.plan().shortcuts[0]->hold, 1);
+}
+
+TEST(AltTabImport, NextWindowKey) {
+  struct Case { size_t slot; std::optional<int64_t> code; std::optional<uint8_t> key; };
+  const Case cases[] = {
+      {0, 48, 0}, {0, 50, 1}, {0, 49, 2}, {0, 40, {}}, {0, -1, {}},  // key code not stored
+      {0, {}, 0},  // nothing stored: Tab for slot 0
+      {1, {}, 1},  // the grave accent for slot 1
+      {2, {}, {}}, {3, {}, {}}, {4, {}, {}},  // no default for the others
+      {2, 49, 2}, {4, 48, 0},
+  };
+  for (const Case& c : cases) {
+    Domain d;
+    d.xml["shortcutCount"] = text("5");
+    const std::string suffix = c.slot == 0 ? "" : std::to_string(c.slot + 1);
+    if (c.code) d.shortcuts["nextWindowShortcut" + suffix] = archive(*c.code, 0);
+    const Plan p = d.plan();
+    const auto& s = p.shortcuts[c.slot];
+    EXPECT_EQ(s ? std::optional<uint8_t>(s->key) : std::nullopt, c.key)
+        << c.slot << " " << c.code.value_or(-99);
+  }
+}
+
+TEST(AltTabImport, SlotCount) {
+  struct Case { const char* file; size_t converted; };
+  for (const Case c : {Case{"count_0.plist", 1}, Case{"count_-3.plist", 1},
+                       Case{"count_9.plist", 5}}) {
+    const Node d = fixture(c.file);
+    const auto p = read(d.get());
+    ASSERT_TRUE(p);
+    for (size_t i = 0; i < 5; ++i) EXPECT_EQ(p->shortcuts[i].has_value(), i < c.converted) << c.file;
+    EXPECT_EQ(p->lines.size(), c.converted) << c.file;
+  }
+}
+
+// The per-slot filters, each stored under the slot's own suffix.
+TEST(AltTabImport, SlotFilters) {
+  struct Case { const char* key; const char* stored; uint8_t SlotRecord::*field; uint8_t want; };
+  const Case cases[] = {
+      {"spacesToShow", "1", &SlotRecord::spaces, 1},
+      {"spacesToShow", "2", &SlotRecord::spaces, 0},
+      {"screensToShow", "1", &SlotRecord::screens, 1},
+      {"screensToShow", "2", &SlotRecord::screens, 0},
+      {"showMinimizedWindows", "1", &SlotRecord::minimized, 1},
+      {"showMinimizedWindows", "5", &SlotRecord::minimized, 2},
+      {"showMinimizedWindows", "-1", &SlotRecord::minimized, 0},
+      {"showHiddenWindows", "2", &SlotRecord::hidden, 2},
+      {"showHiddenWindows", "3", &SlotRecord::hidden, 2},
+      {"showFullscreenWindows", "1", &SlotRecord::fullscreen, 1},
+      {"showFullscreenWindows", "9", &SlotRecord::fullscreen, 2},
+      {"showWindowlessApps", "1", &SlotRecord::windowless, 1},
+      {"showWindowlessApps", "0", &SlotRecord::windowless, 0},
+      {"showWindowlessApps", "2", &SlotRecord::windowless, 0},
+      {"windowOrder", "2", &SlotRecord::order, 2},
+      {"windowOrder", "7", &SlotRecord::order, 3},
+      {"windowOrder", "-4", &SlotRecord::order, 0},
+  };
+  for (const Case& c : cases)
+    for (size_t slot : {0u, 4u}) {
+      Domain d;
+      d.xml["shortcutCount"] = text("5");
+      d.shortcuts["nextWindowShortcut3"] = d.shortcuts["nextWindowShortcut4"] =
+          d.shortcuts["nextWindowShortcut5"] = archive(48, 0);
+      d.xml[slot == 0 ? std::string(c.key) : std::string(c.key) + "5"] = text(c.stored);
+      const Plan p = d.plan();
+      ASSERT_TRUE(p.shortcuts[0] && p.shortcuts[4]);
+      EXPECT_EQ(p.shortcuts[slot].value().*c.field, c.want) << c.key << "=" << c.stored;
+      const size_t other = slot == 0 ? 4 : 0;  // the other slot keeps its default
+      EXPECT_EQ(p.shortcuts[other].value().*c.field, SlotRecord{}.*c.field) << c.key;
+    }
+
+  // Apps: both AltTab settings together; the default of appsToShow is the slot number for
+  // slots 0 to 2.
+  struct Apps { size_t slot; const char* apps; const char* windows; uint8_t want; const char* what; };
+  const Apps apps[] = {
+      {0, nullptr, nullptr, 0, "Every window"},
+      {1, nullptr, nullptr, 1, "This app’s windows"},
+      {2, nullptr, nullptr, 2, "Other apps’ windows"},
+      {3, nullptr, nullptr, 0, "Every window"},
+      {4, nullptr, nullptr, 0, "Every window"},
+      {0, "0", "0", 3, "One window per app"},
+      {1, nullptr, "0", 1, "This app’s windows"},
+      {3, nullptr, "0", 3, "One window per app"},
+      {0, "1", "0", 1, "This app’s windows"},
+      {0, "2", "1", 2, "Other apps’ windows"},
+      {0, "3", "1", 0, "Every window"},
+      {0, "-1", "1", 0, "Every window"},
+  };
+  for (const Apps& a : apps) {
+    Domain d;
+    d.xml["shortcutCount"] = text("5");
+    for (const char* k : {"nextWindowShortcut3", "nextWindowShortcut4", "nextWindowShortcut5"})
+      d.shortcuts[k] = archive(49, 0);
+    const std::string suffix = a.slot == 0 ? "" : std::to_string(a.slot + 1);
+    if (a.apps) d.xml["appsToShow" + suffix] = text(a.apps);
+    if (a.windows) d.xml["showAppsOrWindows" + suffix] = text(a.windows);
+    const Plan p = d.plan();
+    ASSERT_TRUE(p.shortcuts[a.slot]);
+    EXPECT_EQ(p.shortcuts[a.slot]->apps, a.want) << a.slot;
+    ASSERT_EQ(p.lines.size(), 5u);
+    EXPECT_EQ(p.lines[a.slot].what, a.what) << a.slot;
+  }
+}
+
+TEST(AltTabImport, Exceptions) {
+  const Node d = fixture("exceptions.plist");
+  const auto p = read(d.get());
+  ASSERT_TRUE(p);
+  const std::vector<Exception> want = {
+      {"com.example.h0i1", 0, 2},  // h0i0 is not imported; AltTab's "1" passes always
+      {"com.example.h0i2", 0, 1},  // "2" passes in full screen
+      {"com.example.h1i0", 1, 0},     {"com.example.h1i1", 1, 2}, {"com.example.h1i2", 1, 1},
+      {"com.example.h2i0", 2, 0},     {"com.example.h2i1", 2, 2}, {"com.example.h2i2", 2, 1},
+      {"com.example.hideneg", 0, 1},  // "-1" is no hide code
+      {"com.example.plus", 2, 2},
+  };
+  EXPECT_EQ(p->exceptions, want);
+
+  const auto json_text = [](const std::string& json) {
+    std::string escaped;
+    for (char c : json) escaped += c == '<' ? std::string("&lt;") : c == '&' ? "&amp;" : std::string(1, c);
+    return text(escaped);
+  };
+  for (const std::string& stored :
+       {json_text("not json"), json_text("{}"), json_text("[1]"), json_text("\"[]\""),
+        json_text(R"([{"bundleIdentifier":"a","hide":"1"}, 3])"),
+        json_text(R"([{"bundleIdentifier":"a","hide":"1"})"), std::string("<integer>1</integer>"),
+        std::string("<array><dict><key>bundleIdentifier</key><string>a</string></dict></array>")}) {
+    Domain bad;
+    bad.xml["exceptions"] = stored;
+    bad.xml["appearanceStyle"] = text("1");
+    const Plan plan = bad.plan();
+    EXPECT_TRUE(plan.exceptions.empty()) << stored;
+    EXPECT_EQ(get(plan, "style"), std::optional<PlanValue>(I(1)));  // the rest stands
+  }
+}
+
+}  // namespace
+}  // namespace mirvex::AltTabImport
