@@ -1,5 +1,6 @@
 #!/usr/bin/env python3
-"""Writes the AltTab import fixtures under tests/fixtures/alttab/.
+"""Writes the AltTab import fixtures under tests/fixtures/alttab/, and the keyed archives
+among them as seeds of the keyed-archive fuzz target.
 
 AltTab keeps its settings in its preferences domain: most values as text, per-slot keys with a
 slot suffix, recorded shortcuts as {"secureData": <keyed archive of an "SRShortcut">} and the
@@ -14,7 +15,9 @@ import plistlib
 import random
 from pathlib import Path
 
-OUT = Path(__file__).resolve().parent.parent / "fixtures" / "alttab"
+ROOT = Path(__file__).resolve().parents[2]
+OUT = ROOT / "tests" / "fixtures" / "alttab"
+SEEDS = ROOT / "fuzz" / "seeds" / "keyed_archive_fuzz"
 
 COMMAND, OPTION, CONTROL, SHIFT = 0x100000, 0x80000, 0x40000, 0x20000
 TAB, SPACE, GRAVE, K = 48, 49, 50, 40
@@ -44,6 +47,17 @@ def archive(key_code=None, flags=None, class_name="SRShortcut", by_reference=Fal
         fmt=plistlib.FMT_BINARY, sort_keys=False)
 
 
+def xml_spelling(value):
+    """A property-list value with every UID spelled as XML writes it: {"CF$UID": n}."""
+    if isinstance(value, plistlib.UID):
+        return {"CF$UID": value.data}
+    if isinstance(value, dict):
+        return {k: xml_spelling(v) for k, v in value.items()}
+    if isinstance(value, list):
+        return [xml_spelling(v) for v in value]
+    return value
+
+
 def shortcut(key_code=None, flags=None, **kw):
     """A recorded shortcut as AltTab stores it in its domain."""
     return {"secureData": archive(key_code, flags, **kw)}
@@ -63,10 +77,12 @@ def write_domain(name, domain):
 
 def write_bytes(name, data):
     (OUT / name).write_bytes(data)
+    (SEEDS / name).write_bytes(data)
 
 
 def main():
     OUT.mkdir(parents=True, exist_ok=True)
+    SEEDS.mkdir(parents=True, exist_ok=True)
 
     # Bare archives for the keyed-archive reader and the shortcut decoding.
     write_bytes("shift_only.bin", archive(key_code=-1, flags=SHIFT))
@@ -74,6 +90,16 @@ def main():
     write_bytes("by_reference.bin", archive(key_code=SPACE, flags=CONTROL, by_reference=True))
     write_bytes("wrong_class.bin",
                 archive(key_code=TAB, flags=COMMAND, class_name="NSDictionary"))
+    # Fuzz seeds only: the XML form of an archive, and an archive whose objects refer to each
+    # other in a cycle.
+    xml = xml_spelling(plistlib.loads(archive(key_code=K, flags=OPTION, by_reference=True)))
+    (SEEDS / "xml_form.plist").write_bytes(plistlib.dumps(xml, fmt=plistlib.FMT_XML))
+    cycle = {"$archiver": "NSKeyedArchiver", "$top": {"root": plistlib.UID(1)},
+             "$objects": ["$null",
+                          {"$class": plistlib.UID(2), "keyCode": plistlib.UID(2)},
+                          {"$class": plistlib.UID(1), "$classname": "SRShortcut",
+                           "modifierFlags": plistlib.UID(1)}]}
+    (SEEDS / "cycle.bin").write_bytes(plistlib.dumps(cycle, fmt=plistlib.FMT_BINARY))
     rng = random.Random(20240611)
     write_bytes("junk.bin", bytes(rng.randrange(256) for _ in range(300)))
 
