@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstdlib>
 
 #include "core/keyed_archive.h"
 
@@ -209,6 +210,96 @@ std::vector<Exception> exceptions(plist_t domain) {
   return out;
 }
 
+// --- Applying a plan ---------------------------------------------------------------------
+
+Node node(plist_t p) { return Node(p, plist_free); }
+
+Node value_node(const PlanValue& v) {
+  if (const bool* b = std::get_if<bool>(&v)) return node(plist_new_bool(*b));
+  // libplist keeps integers as 64 bits; a negative one is stored in two's complement.
+  if (const int64_t* i = std::get_if<int64_t>(&v)) return node(plist_new_uint(static_cast<uint64_t>(*i)));
+  return node(plist_new_string(std::get<std::string>(v).c_str()));
+}
+
+// Slot j of the plan as a stored shortcut dictionary: the full record in our key order, or
+// only `enabled` = false.
+Node slot_dict(const std::optional<SlotRecord>& r) {
+  Node d = node(plist_new_dict());
+  plist_dict_set_item(d.get(), "enabled", plist_new_bool(r.has_value()));
+  if (!r) return d;
+  const std::pair<const char*, uint8_t> fields[] = {
+      {"hold", r->hold},         {"key", r->key},           {"apps", r->apps},
+      {"spaces", r->spaces},     {"screens", r->screens},   {"minimized", r->minimized},
+      {"hidden", r->hidden},     {"fullscreen", r->fullscreen}, {"windowless", r->windowless},
+      {"order", r->order}};
+  for (const auto& [key, v] : fields) plist_dict_set_item(d.get(), key, plist_new_uint(v));
+  return d;
+}
+
+Node exception_dict(const Exception& e) {
+  Node d = node(plist_new_dict());
+  plist_dict_set_item(d.get(), "bundleId", plist_new_string(e.bundleId.c_str()));
+  plist_dict_set_item(d.get(), "hide", plist_new_uint(e.hide));
+  plist_dict_set_item(d.get(), "ignore", plist_new_uint(e.ignore));
+  return d;
+}
+
+bool is_array(plist_t p) { return p && plist_get_node_type(p) == PLIST_ARRAY; }
+bool is_dict(plist_t p) { return p && plist_get_node_type(p) == PLIST_DICT; }
+
+// Merges the plan's slots into the stored shortcut dictionaries. Elements that are not
+// dictionaries are dropped: our settings skip them when they load, so slot j is the j-th
+// dictionary, and merging by raw position would put a slot's keys on the wrong shortcut.
+Node merged_shortcuts(const Plan& plan, plist_t current) {
+  Node out = node(plist_new_array());
+  const uint32_t n = is_array(current) ? plist_array_get_size(current) : 0;
+  for (uint32_t i = 0; i < n; ++i) {
+    plist_t e = plist_array_get_item(current, i);
+    if (is_dict(e)) plist_array_append_item(out.get(), plist_copy(e));
+  }
+  for (size_t j = 0; j < plan.shortcuts.size(); ++j) {
+    Node d = slot_dict(plan.shortcuts[j]);
+    if (j < plist_array_get_size(out.get())) {
+      plist_t target = plist_array_get_item(out.get(), static_cast<uint32_t>(j));
+      plist_dict_iter it = nullptr;
+      plist_dict_new_iter(d.get(), &it);
+      char* key = nullptr;
+      plist_t v = nullptr;
+      for (plist_dict_next_item(d.get(), it, &key, &v); key;
+           plist_dict_next_item(d.get(), it, &key, &v)) {
+        plist_dict_set_item(target, key, plist_copy(v));
+        free(key);
+        key = nullptr;
+      }
+      free(it);
+    } else {
+      plist_array_append_item(out.get(), d.release());
+    }
+  }
+  return out;
+}
+
+std::optional<std::string_view> bundle_id_of(plist_t e) { return text_of(lookup(e, "bundleId")); }
+
+Node merged_exceptions(const Plan& plan, plist_t current) {
+  Node out = node(plist_new_array());
+  if (is_array(current)) {
+    const uint32_t n = plist_array_get_size(current);
+    for (uint32_t i = 0; i < n; ++i)
+      plist_array_append_item(out.get(), plist_copy(plist_array_get_item(current, i)));
+  } else {
+    for (const Exception& e : default_exceptions())
+      plist_array_append_item(out.get(), exception_dict(e).release());
+  }
+  for (const Exception& e : plan.exceptions) {
+    for (uint32_t i = plist_array_get_size(out.get()); i-- > 0;)
+      if (bundle_id_of(plist_array_get_item(out.get(), i)) == e.bundleId)
+        plist_array_remove_item(out.get(), i);
+    plist_array_append_item(out.get(), exception_dict(e).release());
+  }
+  return out;
+}
+
 }  // namespace
 
 std::optional<RecordedKeys> decode_keys(std::span<const uint8_t> archive) {
@@ -227,6 +318,15 @@ const PlanValue* Plan::value(std::string_view key) const {
   for (const auto& [k, v] : values)
     if (k == key) return &v;
   return nullptr;
+}
+
+std::vector<std::pair<std::string, Node>> changes(const Plan& plan, plist_t shortcuts,
+                                                  plist_t exceptions) {
+  std::vector<std::pair<std::string, Node>> out;
+  for (const auto& [key, v] : plan.values) out.emplace_back(key, value_node(v));
+  out.emplace_back("shortcuts", merged_shortcuts(plan, shortcuts));
+  out.emplace_back("exceptions", merged_exceptions(plan, exceptions));
+  return out;
 }
 
 std::optional<Plan> read(plist_t domain) {

@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -76,5 +77,17 @@ struct Plan {
 // Reads AltTab's domain (a dictionary of its stored values) into a plan. Nothing when the
 // domain is not a dictionary. Values of the wrong form fall back to their defaults.
 std::optional<Plan> read(plist_t domain);
+
+// An owned property-list value.
+using Node = std::unique_ptr<void, void (*)(void*)>;
+
+// The keys and values that apply a plan over our current `shortcuts` and `exceptions` values
+// (either may be null), in this order: every plan value; `shortcuts` with slot j's plan keys
+// merged into the j-th stored shortcut dictionary (every other key kept, the dictionaries the
+// plan does not reach kept as they are, a missing one appended); `exceptions` with every entry
+// of an imported app removed and the imported entry appended. Stored exceptions that are not a
+// list stand for the default list, as they do when our settings load.
+std::vector<std::pair<std::string, Node>> changes(const Plan& plan, plist_t shortcuts,
+                                                  plist_t exceptions);
 
 }  // namespace mirvex::AltTabImport

@@ -491,5 +491,137 @@ TEST(AltTabImport, Exceptions) {
   }
 }
 
+// --- Applying a plan ---------------------------------------------------------------------------
+
+std::string xml_of(plist_t p) {
+  char* xml = nullptr;
+  uint32_t length = 0;
+  plist_to_xml(p, &xml, &length);
+  std::string out(xml, length);
+  free(xml);
+  // Only the body: the header and the indentation are libplist's.
+  std::string body;
+  for (char c : out.substr(out.find("<plist")))
+    if (c != '\t' && c != '\n') body += c;
+  return body;
+}
+
+std::string wrap(const std::string& body) {
+  return "<plist version=\"1.0\">" + body + "</plist>";
+}
+
+std::string dict_xml(const std::vector<std::pair<std::string, std::string>>& entries) {
+  std::string out = "<dict>";
+  for (const auto& [k, v] : entries) out += "<key>" + k + "</key>" + v;
+  return out + "</dict>";
+}
+
+std::string integer(int v) { return "<integer>" + std::to_string(v) + "</integer>"; }
+std::string boolean(bool v) { return v ? "<true/>" : "<false/>"; }
+
+Plan one_slot_plan() {
+  Plan plan;
+  SlotRecord r = record(2, 1, 3);
+  r.order = 2;
+  plan.shortcuts[0] = r;
+  return plan;
+}
+
+const std::string SLOT0_FULL = "<key>enabled</key><true/><key>hold</key><integer>2</integer>"
+    "<key>key</key><integer>1</integer><key>apps</key><integer>3</integer>"
+    "<key>spaces</key><integer>0</integer><key>screens</key><integer>0</integer>"
+    "<key>minimized</key><integer>0</integer><key>hidden</key><integer>0</integer>"
+    "<key>fullscreen</key><integer>0</integer><key>windowless</key><integer>0</integer>"
+    "<key>order</key><integer>2</integer>";
+const std::string OFF = dict_xml({{"enabled", boolean(false)}});
+
+TEST(AltTabImportApply, ValuesComeFirstInPlanOrder) {
+  Plan plan;
+  plan.values = {{"style", I(1)}, {"arrows", false}, {"closeKey", S("x")}};
+  const auto c = changes(plan, nullptr, nullptr);
+  ASSERT_EQ(c.size(), 5u);
+  EXPECT_EQ(c[0].first, "style");
+  EXPECT_EQ(xml_of(c[0].second.get()), wrap(integer(1)));
+  EXPECT_EQ(c[1].first, "arrows");
+  EXPECT_EQ(xml_of(c[1].second.get()), wrap(boolean(false)));
+  EXPECT_EQ(c[2].first, "closeKey");
+  EXPECT_EQ(xml_of(c[2].second.get()), wrap(text("x")));
+  EXPECT_EQ(c[3].first, "shortcuts");
+  EXPECT_EQ(c[4].first, "exceptions");
+}
+
+TEST(AltTabImportApply, ShortcutsMergeIntoTheStoredSlots) {
+  // Stored slot dictionaries keep their own look and any key the plan does not carry.
+  const std::string mine0 = dict_xml({{"enabled", boolean(false)}, {"hold", integer(0)},
+                                      {"style", integer(1)}, {"size", integer(2)},
+                                      {"custom", text("kept")}});
+  const std::string mine1 = dict_xml({{"enabled", boolean(true)}, {"style", integer(0)}});
+  struct Case { std::string stored; std::string want; };
+  const Case cases[] = {
+      // Nothing stored: the plan's five dictionaries.
+      {"", "<array><dict>" + SLOT0_FULL + "</dict>" + OFF + OFF + OFF + OFF + "</array>"},
+      {text("junk"), "<array><dict>" + SLOT0_FULL + "</dict>" + OFF + OFF + OFF + OFF + "</array>"},
+      // Two stored: merged, three appended.
+      {"<array>" + mine0 + mine1 + "</array>",
+       "<array><dict><key>enabled</key><true/><key>hold</key><integer>2</integer>"
+       "<key>style</key><integer>1</integer><key>size</key><integer>2</integer>"
+       "<key>custom</key><string>kept</string>" +
+           SLOT0_FULL.substr(SLOT0_FULL.find("<key>key</key>")) + "</dict>" +
+           dict_xml({{"enabled", boolean(false)}, {"style", integer(0)}}) + OFF + OFF + OFF +
+           "</array>"},
+      // Elements that are not dictionaries do not count as slots.
+      {"<array>" + integer(7) + mine1 + "</array>",
+       "<array><dict><key>enabled</key><true/><key>style</key><integer>0</integer>" +
+           SLOT0_FULL.substr(SLOT0_FULL.find("<key>hold</key>")) + "</dict>" + OFF + OFF + OFF +
+           OFF + "</array>"},
+      // Dictionaries past the fifth stay as they are.
+      {"<array>" + mine1 + mine1 + mine1 + mine1 + mine1 + mine1 + "</array>",
+       "<array><dict><key>enabled</key><true/><key>style</key><integer>0</integer>" +
+           SLOT0_FULL.substr(SLOT0_FULL.find("<key>hold</key>")) + "</dict>" +
+           dict_xml({{"enabled", boolean(false)}, {"style", integer(0)}}) +
+           dict_xml({{"enabled", boolean(false)}, {"style", integer(0)}}) +
+           dict_xml({{"enabled", boolean(false)}, {"style", integer(0)}}) +
+           dict_xml({{"enabled", boolean(false)}, {"style", integer(0)}}) + mine1 + "</array>"},
+  };
+  for (const Case& c : cases) {
+    const Node stored = c.stored.empty() ? Node(nullptr, plist_free)
+                                         : parse("<?xml version=\"1.0\"?>" + wrap(c.stored));
+    const auto out = changes(one_slot_plan(), stored.get(), nullptr);
+    ASSERT_EQ(out[0].first, "shortcuts");
+    EXPECT_EQ(xml_of(out[0].second.get()), wrap(c.want)) << c.stored;
+  }
+}
+
+TEST(AltTabImportApply, ImportedExceptionsReplaceAndMoveToTheEnd) {
+  Plan plan;
+  plan.exceptions = {{"com.a", 1, 0}, {"com.apple.finder", 0, 2}};
+  const auto entry = [](const char* id, int hide, int ignore) {
+    return dict_xml({{"bundleId", text(id)}, {"hide", integer(hide)}, {"ignore", integer(ignore)}});
+  };
+  std::string defaults;  // our default list, without Finder, which the import replaces
+  for (const Exception& e : default_exceptions())
+    if (e.bundleId != "com.apple.finder") defaults += entry(e.bundleId.c_str(), e.hide, e.ignore);
+  struct Case { std::string stored; std::string want; };
+  const Case cases[] = {
+      {"<array>" + entry("com.a", 2, 2) + entry("com.b", 0, 1) + entry("com.a", 0, 1) +
+           integer(3) + "</array>",
+       "<array>" + entry("com.b", 0, 1) + integer(3) + entry("com.a", 1, 0) +
+           entry("com.apple.finder", 0, 2) + "</array>"},
+      {"<array/>", "<array>" + entry("com.a", 1, 0) + entry("com.apple.finder", 0, 2) + "</array>"},
+      // Nothing stored means our default list: the import adds to it, it does not replace it.
+      {"", "<array>" + defaults + entry("com.a", 1, 0) + entry("com.apple.finder", 0, 2) +
+               "</array>"},
+      {text("junk"), "<array>" + defaults + entry("com.a", 1, 0) +
+                         entry("com.apple.finder", 0, 2) + "</array>"},
+  };
+  for (const Case& c : cases) {
+    const Node stored = c.stored.empty() ? Node(nullptr, plist_free)
+                                         : parse("<?xml version=\"1.0\"?>" + wrap(c.stored));
+    const auto out = changes(plan, nullptr, stored.get());
+    ASSERT_EQ(out[1].first, "exceptions");
+    EXPECT_EQ(xml_of(out[1].second.get()), wrap(c.want)) << c.stored;
+  }
+}
+
 }  // namespace
 }  // namespace mirvex::AltTabImport
