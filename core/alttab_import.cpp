@@ -7,56 +7,35 @@
 
 #include <algorithm>
 #include <charconv>
-#include <cstdlib>
 
 #include "core/keyed_archive.h"
+#include "core/text.h"
 
 namespace mirvex::AltTabImport {
 namespace {
 
 // --- AltTab's stored values -------------------------------------------------------------------
 
-plist_t lookup(plist_t dict, std::string_view key) {
-  if (!dict || plist_get_node_type(dict) != PLIST_DICT) return nullptr;
-  return plist_dict_get_item(dict, std::string(key).c_str());
+const plist::Value* lookup(const plist::Value* v, std::string_view key) {
+  const plist::Dict* d = v ? v->get<plist::Dict>() : nullptr;
+  if (!d) return nullptr;
+  const auto it = d->find(key);
+  return it == d->end() ? nullptr : &it->second;
 }
 
-std::optional<std::string_view> text_of(plist_t node) {
-  if (!node || plist_get_node_type(node) != PLIST_STRING) return std::nullopt;
-  uint64_t length = 0;
-  const char* text = plist_get_string_ptr(node, &length);
-  if (!text) return std::nullopt;
-  return std::string_view(text, length);
+const plist::Value* lookup(const plist::Dict& d, std::string_view key) {
+  const auto it = d.find(key);
+  return it == d.end() ? nullptr : &it->second;
 }
 
-// What the platform's string reading of a stored value yields: text as it is, a number as its
-// decimal text (a boolean as "1" or "0", a real as its shortest round description), anything
-// else nothing.
-std::optional<std::string> string_for(plist_t node) {
-  if (!node) return std::nullopt;
-  switch (plist_get_node_type(node)) {
-    case PLIST_STRING: {
-      const auto text = text_of(node);
-      return text ? std::optional<std::string>(*text) : std::nullopt;
-    }
-    case PLIST_UINT: {
-      uint64_t raw = 0;
-      plist_get_uint_val(node, &raw);
-      return std::to_string(static_cast<int64_t>(raw));
-    }
-    case PLIST_BOOLEAN: {
-      uint8_t b = 0;
-      plist_get_bool_val(node, &b);
-      return b ? "1" : "0";
-    }
-    case PLIST_REAL: {
-      double d = 0;
-      plist_get_real_val(node, &d);
-      return fmt::format("{:.16g}", d);
-    }
-    default:
-      return std::nullopt;
-  }
+const std::string* text_of(const plist::Value* v) { return v ? v->get<std::string>() : nullptr; }
+
+// What the platform's string reading of a stored value yields: the store's coercion, and a
+// boolean as "1" or "0" (a boolean is a number object there, and AltTab's flags may be stored
+// as booleans).
+std::optional<std::string> string_for(const plist::Value* v) {
+  if (const bool* b = v ? v->get<bool>() : nullptr) return *b ? "1" : "0";
+  return coerce_string(v);
 }
 
 // A decimal integer: an optional sign, then digits only, within 64 bits.
@@ -73,66 +52,50 @@ std::optional<int64_t> parse_decimal(std::string_view text) {
   return value;
 }
 
-int64_t integer(plist_t domain, std::string_view key, int64_t fallback) {
+int64_t integer(const plist::Dict& domain, std::string_view key, int64_t fallback) {
   const auto text = string_for(lookup(domain, key));
   if (!text) return fallback;
   return parse_decimal(*text).value_or(fallback);
 }
 
-bool flag(plist_t domain, std::string_view key, bool fallback) {
+bool flag(const plist::Dict& domain, std::string_view key, bool fallback) {
   const auto text = string_for(lookup(domain, key));
   if (!text) return fallback;
   return *text == "true" || *text == "1";
 }
 
 // A recorded shortcut as AltTab stores it: a dictionary whose "secureData" is the archive.
-std::optional<RecordedKeys> keys(plist_t value) {
-  plist_t data = lookup(value, "secureData");
-  if (!data || plist_get_node_type(data) != PLIST_DATA) return std::nullopt;
-  uint64_t length = 0;
-  const char* bytes = plist_get_data_ptr(data, &length);
+std::optional<RecordedKeys> keys(const plist::Value* value) {
+  const plist::Value* data = lookup(value, "secureData");
+  const plist::Data* bytes = data ? data->get<plist::Data>() : nullptr;
   if (!bytes) return std::nullopt;
-  return decode_keys({reinterpret_cast<const uint8_t*>(bytes), static_cast<size_t>(length)});
+  return decode_keys(*bytes);
 }
 
 // An action letter: a dictionary whose "string" is exactly one letter; our keys hold one Unicode
 // scalar, so one scalar is what is accepted. Lower-cased, as UTF-8.
-std::optional<std::string> letter(plist_t value) {
-  const auto text = text_of(lookup(value, "string"));
-  if (!text) return std::nullopt;
+std::optional<std::string> letter(const plist::Value* value) {
+  const std::string* text = text_of(lookup(value, "string"));
+  if (!text || text->empty() || text->size() > U8_MAX_LENGTH) return std::nullopt;
   const auto* s = reinterpret_cast<const uint8_t*>(text->data());
-  const auto length = static_cast<int32_t>(std::min<size_t>(text->size(), INT32_MAX));
+  const auto length = static_cast<int32_t>(text->size());
   int32_t i = 0;
   UChar32 c = 0;
-  if (length == 0) return std::nullopt;
   U8_NEXT(s, i, length, c);
   if (c < 0 || i != length || !u_isalpha(c)) return std::nullopt;
-  const UChar32 lower = u_tolower(c);
-  char out[U8_MAX_LENGTH];
-  int32_t n = 0;
-  UBool error = false;
-  U8_APPEND(reinterpret_cast<uint8_t*>(out), n, U8_MAX_LENGTH, lower, error);
-  if (error) return std::nullopt;
-  return std::string(out, static_cast<size_t>(n));
+  std::string out;
+  if (!text::append_utf8(out, static_cast<char32_t>(u_tolower(c)))) return std::nullopt;
+  return out;
 }
 
 // --- The plan ---------------------------------------------------------------------------------
-
-void put(Plan& plan, std::string_view key, PlanValue value) {
-  for (auto& [k, v] : plan.values)
-    if (k == key) {
-      v = std::move(value);
-      return;
-    }
-  plan.values.emplace_back(std::string(key), std::move(value));
-}
 
 // Per-slot keys: slot 0 uses the bare key, slot n from 1 appends the number n + 1.
 std::string slot_key(std::string_view key, size_t slot) {
   return slot == 0 ? std::string(key) : fmt::format("{}{}", key, slot + 1);
 }
 
-std::optional<SlotRecord> slot(plist_t domain, size_t i) {
+std::optional<SlotRecord> slot(const plist::Dict& domain, size_t i) {
   SlotRecord r;
   const auto hold = keys(lookup(domain, slot_key("holdShortcut", i)));
   const uint64_t flags = hold ? hold->flags : OPTION;
@@ -182,10 +145,10 @@ PlanLine line(const SlotRecord& r) {
 
 // AltTab keeps its exceptions as JSON text: an array of objects with "bundleIdentifier",
 // "hide" and "ignore" as text.
-std::vector<Exception> exceptions(plist_t domain) {
-  const auto text = text_of(lookup(domain, "exceptions"));
-  if (!text) return {};
-  const auto json = nlohmann::json::parse(*text, nullptr, false);
+std::vector<Exception> exceptions(const plist::Dict& domain) {
+  const std::string* stored = text_of(lookup(domain, "exceptions"));
+  if (!stored) return {};
+  const auto json = nlohmann::json::parse(*stored, nullptr, false);
   if (!json.is_array() ||
       !std::all_of(json.begin(), json.end(), [](const auto& e) { return e.is_object(); }))
     return {};
@@ -212,90 +175,51 @@ std::vector<Exception> exceptions(plist_t domain) {
 
 // --- Applying a plan ---------------------------------------------------------------------
 
-Node node(plist_t p) { return Node(p, plist_free); }
-
-Node value_node(const PlanValue& v) {
-  if (const bool* b = std::get_if<bool>(&v)) return node(plist_new_bool(*b));
-  // libplist keeps integers as 64 bits; a negative one is stored in two's complement.
-  if (const int64_t* i = std::get_if<int64_t>(&v)) return node(plist_new_uint(static_cast<uint64_t>(*i)));
-  return node(plist_new_string(std::get<std::string>(v).c_str()));
+// Slot j of the plan as a stored shortcut dictionary: the full record, or only `enabled` false.
+plist::Dict slot_dict(const std::optional<SlotRecord>& r) {
+  if (!r) return {{"enabled", false}};
+  return {{"enabled", true},           {"hold", r->hold},         {"key", r->key},
+          {"apps", r->apps},           {"spaces", r->spaces},     {"screens", r->screens},
+          {"minimized", r->minimized}, {"hidden", r->hidden},     {"fullscreen", r->fullscreen},
+          {"windowless", r->windowless}, {"order", r->order}};
 }
 
-// Slot j of the plan as a stored shortcut dictionary: the full record in our key order, or
-// only `enabled` = false.
-Node slot_dict(const std::optional<SlotRecord>& r) {
-  Node d = node(plist_new_dict());
-  plist_dict_set_item(d.get(), "enabled", plist_new_bool(r.has_value()));
-  if (!r) return d;
-  const std::pair<const char*, uint8_t> fields[] = {
-      {"hold", r->hold},         {"key", r->key},           {"apps", r->apps},
-      {"spaces", r->spaces},     {"screens", r->screens},   {"minimized", r->minimized},
-      {"hidden", r->hidden},     {"fullscreen", r->fullscreen}, {"windowless", r->windowless},
-      {"order", r->order}};
-  for (const auto& [key, v] : fields) plist_dict_set_item(d.get(), key, plist_new_uint(v));
-  return d;
+plist::Value exception_dict(const Exception& e) {
+  return plist::Dict{{"bundleId", e.bundleId}, {"hide", e.hide}, {"ignore", e.ignore}};
 }
-
-Node exception_dict(const Exception& e) {
-  Node d = node(plist_new_dict());
-  plist_dict_set_item(d.get(), "bundleId", plist_new_string(e.bundleId.c_str()));
-  plist_dict_set_item(d.get(), "hide", plist_new_uint(e.hide));
-  plist_dict_set_item(d.get(), "ignore", plist_new_uint(e.ignore));
-  return d;
-}
-
-bool is_array(plist_t p) { return p && plist_get_node_type(p) == PLIST_ARRAY; }
-bool is_dict(plist_t p) { return p && plist_get_node_type(p) == PLIST_DICT; }
 
 // Merges the plan's slots into the stored shortcut dictionaries. Elements that are not
 // dictionaries are dropped: our settings skip them when they load, so slot j is the j-th
 // dictionary, and merging by raw position would put a slot's keys on the wrong shortcut.
-Node merged_shortcuts(const Plan& plan, plist_t current) {
-  Node out = node(plist_new_array());
-  const uint32_t n = is_array(current) ? plist_array_get_size(current) : 0;
-  for (uint32_t i = 0; i < n; ++i) {
-    plist_t e = plist_array_get_item(current, i);
-    if (is_dict(e)) plist_array_append_item(out.get(), plist_copy(e));
-  }
+plist::Array merged_shortcuts(const Plan& plan, const plist::Value* current) {
+  plist::Array out;
+  if (const plist::Array* stored = current ? current->get<plist::Array>() : nullptr)
+    for (const plist::Value& e : *stored)
+      if (e.get<plist::Dict>()) out.push_back(e);
   for (size_t j = 0; j < plan.shortcuts.size(); ++j) {
-    Node d = slot_dict(plan.shortcuts[j]);
-    if (j < plist_array_get_size(out.get())) {
-      plist_t target = plist_array_get_item(out.get(), static_cast<uint32_t>(j));
-      plist_dict_iter it = nullptr;
-      plist_dict_new_iter(d.get(), &it);
-      char* key = nullptr;
-      plist_t v = nullptr;
-      for (plist_dict_next_item(d.get(), it, &key, &v); key;
-           plist_dict_next_item(d.get(), it, &key, &v)) {
-        plist_dict_set_item(target, key, plist_copy(v));
-        free(key);
-        key = nullptr;
-      }
-      free(it);
+    plist::Dict d = slot_dict(plan.shortcuts[j]);
+    if (j < out.size()) {
+      for (auto& [key, v] : d) (*out[j].get<plist::Dict>())[key] = std::move(v);
     } else {
-      plist_array_append_item(out.get(), d.release());
+      out.push_back(std::move(d));
     }
   }
   return out;
 }
 
-std::optional<std::string_view> bundle_id_of(plist_t e) { return text_of(lookup(e, "bundleId")); }
-
-Node merged_exceptions(const Plan& plan, plist_t current) {
-  Node out = node(plist_new_array());
-  if (is_array(current)) {
-    const uint32_t n = plist_array_get_size(current);
-    for (uint32_t i = 0; i < n; ++i)
-      plist_array_append_item(out.get(), plist_copy(plist_array_get_item(current, i)));
+plist::Array merged_exceptions(const Plan& plan, const plist::Value* current) {
+  plist::Array out;
+  if (const plist::Array* stored = current ? current->get<plist::Array>() : nullptr) {
+    out = *stored;
   } else {
-    for (const Exception& e : default_exceptions())
-      plist_array_append_item(out.get(), exception_dict(e).release());
+    for (const Exception& e : default_exceptions()) out.push_back(exception_dict(e));
   }
   for (const Exception& e : plan.exceptions) {
-    for (uint32_t i = plist_array_get_size(out.get()); i-- > 0;)
-      if (bundle_id_of(plist_array_get_item(out.get(), i)) == e.bundleId)
-        plist_array_remove_item(out.get(), i);
-    plist_array_append_item(out.get(), exception_dict(e).release());
+    std::erase_if(out, [&](const plist::Value& v) {
+      const std::string* id = text_of(lookup(&v, "bundleId"));
+      return id && *id == e.bundleId;
+    });
+    out.push_back(exception_dict(e));
   }
   return out;
 }
@@ -314,29 +238,34 @@ std::optional<RecordedKeys> decode_keys(std::span<const uint8_t> archive) {
                       flags.value ? flags.value->unsigned_value : 0};
 }
 
-const PlanValue* Plan::value(std::string_view key) const {
-  for (const auto& [k, v] : values)
-    if (k == key) return &v;
-  return nullptr;
-}
-
-std::vector<std::pair<std::string, Node>> changes(const Plan& plan, plist_t shortcuts,
-                                                  plist_t exceptions) {
-  std::vector<std::pair<std::string, Node>> out;
-  for (const auto& [key, v] : plan.values) out.emplace_back(key, value_node(v));
-  out.emplace_back("shortcuts", merged_shortcuts(plan, shortcuts));
-  out.emplace_back("exceptions", merged_exceptions(plan, exceptions));
+plist::Dict changes(const Plan& plan, const plist::Value* shortcuts,
+                    const plist::Value* exceptions) {
+  plist::Dict out = plan.values;
+  out["shortcuts"] = merged_shortcuts(plan, shortcuts);
+  out["exceptions"] = merged_exceptions(plan, exceptions);
   return out;
 }
 
-std::optional<Plan> read(plist_t domain) {
-  if (!domain || plist_get_node_type(domain) != PLIST_DICT) return std::nullopt;
+bool apply(Defaults& ours, const Plan& plan) {
+  const auto shortcuts = ours.object("shortcuts");
+  const auto exceptions = ours.object("exceptions");
+  return ours.write(changes(plan, shortcuts ? &*shortcuts : nullptr,
+                            exceptions ? &*exceptions : nullptr));
+}
+
+std::optional<Plan> read(const Defaults& alttab) {
+  if (alttab.unreadable()) return std::nullopt;
+  return read(alttab.persistent_domain().value_or(plist::Dict{}));
+}
+
+Plan read(const plist::Dict& domain) {
   Plan plan;
+  const auto put = [&](const char* key, plist::Value v) { plan.values[key] = std::move(v); };
 
   // AltTab's thumbnails, app icons and list are our styles 2, 1 and 0.
   static constexpr std::array<const char*, 3> LOOKS = {"thumbnails", "app icons", "list"};
   if (const int64_t style = integer(domain, "appearanceStyle", 0); style >= 0 && style <= 2) {
-    put(plan, "style", int64_t{2 - style});
+    put("style", int64_t{2 - style});
     plan.look = LOOKS[static_cast<size_t>(style)];
   }
 
@@ -347,17 +276,17 @@ std::optional<Plan> read(plist_t domain) {
                          Ranged{"truncation", "titleTruncation", 2, 2},
                          Ranged{"afterRelease", "shortcutStyle", 0, 1}}) {
     const int64_t v = integer(domain, r.from, r.fallback);
-    if (v >= 0 && v <= r.high) put(plan, r.key, v);
+    if (v >= 0 && v <= r.high) put(r.key, v);
   }
 
   // Sizes 0 and 2 are older size modes: the same conversion as our own settings migration.
-  if (const PlanValue* size = plan.value("size")) {
-    const int64_t mode = std::get<int64_t>(*size);
+  if (const auto size = plan.values.find("size"); size != plan.values.end()) {
+    const int64_t mode = *size->second.get<int64_t>();
     if (mode == 0 || mode == 2) {
       const int64_t pct = mode == 0 ? 75 : 130;
-      put(plan, "size", int64_t{1});
+      put("size", int64_t{1});
       for (const char* key : {"titlesSizePct", "appIconsSizePct", "thumbnailsSizePct"})
-        put(plan, key, pct);
+        put(key, pct);
     }
   }
 
@@ -369,12 +298,12 @@ std::optional<Plan> read(plist_t domain) {
                        Flag{"preview", "previewFocusedWindow", false},
                        Flag{"backgroundCapture", "captureWindowsInBackground", true},
                        Flag{"menubarIcon", "menubarIconShown", true}})
-    put(plan, f.key, flag(domain, f.from, f.fallback));
+    put(f.key, flag(domain, f.from, f.fallback));
 
-  put(plan, "statusIcons", !flag(domain, "hideStatusIcons", false));
-  put(plan, "spaceLabels", !flag(domain, "hideSpaceNumberLabels", true));
-  put(plan, "cursorFollows", integer(domain, "cursorFollowFocus", 0) != 0);
-  put(plan, "delayMs", std::clamp<int64_t>(integer(domain, "windowDisplayDelay", 100), 0, 1000));
+  put("statusIcons", !flag(domain, "hideStatusIcons", false));
+  put("spaceLabels", !flag(domain, "hideSpaceNumberLabels", true));
+  put("cursorFollows", integer(domain, "cursorFollowFocus", 0) != 0);
+  put("delayMs", std::clamp<int64_t>(integer(domain, "windowDisplayDelay", 100), 0, 1000));
 
   struct Letter { const char* key; const char* from; };
   for (const Letter l : {Letter{"closeKey", "closeWindowShortcut"},
@@ -382,7 +311,7 @@ std::optional<Plan> read(plist_t domain) {
                          Letter{"fullscreenKey", "toggleFullscreenWindowShortcut"},
                          Letter{"hideKey", "hideShowAppShortcut"},
                          Letter{"quitKey", "quitAppShortcut"}})
-    if (auto c = letter(lookup(domain, l.from))) put(plan, l.key, std::move(*c));
+    if (auto c = letter(lookup(domain, l.from))) put(l.key, std::move(*c));
 
   const auto count = static_cast<size_t>(std::clamp<int64_t>(integer(domain, "shortcutCount", 2), 1, 5));
   for (size_t i = 0; i < count; ++i) {

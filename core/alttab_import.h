@@ -6,17 +6,14 @@
 
 #include <array>
 #include <cstdint>
-#include <memory>
 #include <optional>
 #include <span>
 #include <string>
 #include <string_view>
-#include <utility>
-#include <variant>
 #include <vector>
 
-#include <plist/plist.h>
-
+#include "core/defaults.h"
+#include "core/plist.h"
 #include "core/settings.h"
 
 namespace mirvex::AltTabImport {
@@ -42,9 +39,6 @@ struct RecordedKeys {
 // a field of another kind, or a missing root object.
 std::optional<RecordedKeys> decode_keys(std::span<const uint8_t> archive);
 
-// A value of the plan, stored under one of our preference keys.
-using PlanValue = std::variant<bool, int64_t, std::string>;
-
 // A converted switcher shortcut: every field of the slot record except its own look
 // (`style`, `size`), which an import leaves as it is.
 struct SlotRecord {
@@ -62,32 +56,34 @@ struct PlanLine {
 };
 
 struct Plan {
-  // Top-level settings, in the order they were read; a key appears once.
-  std::vector<std::pair<std::string, PlanValue>> values;
+  // Top-level settings by our preference key: integers, booleans and text.
+  plist::Dict values;
   // Slots 0 to 4: a full record, or nothing (the slot is switched off).
   std::array<std::optional<SlotRecord>, 5> shortcuts;
   std::vector<Exception> exceptions;
   std::vector<PlanLine> lines;
   // AltTab's style in words: "thumbnails", "app icons" or "list"; empty when not recognised.
   std::string look;
-
-  const PlanValue* value(std::string_view key) const;
 };
 
-// Reads AltTab's domain (a dictionary of its stored values) into a plan. Nothing when the
-// domain is not a dictionary. Values of the wrong form fall back to their defaults.
-std::optional<Plan> read(plist_t domain);
-
-// An owned property-list value.
-using Node = std::unique_ptr<void, void (*)(void*)>;
+// Reads AltTab's domain into a plan: its persistent domain (a missing one reads as empty, so
+// an installed AltTab that never saved a setting imports its defaults). Nothing when the domain
+// cannot be read. Values of the wrong form fall back to their defaults.
+std::optional<Plan> read(const Defaults& alttab);
+// The same over the stored values themselves.
+Plan read(const plist::Dict& domain);
 
 // The keys and values that apply a plan over our current `shortcuts` and `exceptions` values
-// (either may be null), in this order: every plan value; `shortcuts` with slot j's plan keys
-// merged into the j-th stored shortcut dictionary (every other key kept, the dictionaries the
-// plan does not reach kept as they are, a missing one appended); `exceptions` with every entry
-// of an imported app removed and the imported entry appended. Stored exceptions that are not a
-// list stand for the default list, as they do when our settings load.
-std::vector<std::pair<std::string, Node>> changes(const Plan& plan, plist_t shortcuts,
-                                                  plist_t exceptions);
+// (either may be absent): every plan value; `shortcuts` with slot j's plan keys merged into the
+// j-th stored shortcut dictionary (every other key kept, dictionaries the plan does not reach
+// kept as they are, a missing one appended); `exceptions` with every entry of an imported app
+// removed and the imported entry appended. Stored exceptions that are not a list stand for our
+// default list, as they do when our settings load.
+plist::Dict changes(const Plan& plan, const plist::Value* shortcuts,
+                    const plist::Value* exceptions);
+
+// Writes a plan into our preferences: one write, so listeners hear of it once. False when the
+// file could not be written (the store logs why; the old settings stay).
+bool apply(Defaults& ours, const Plan& plan);
 
 }  // namespace mirvex::AltTabImport

@@ -1,122 +1,99 @@
 #include "core/keyed_archive.h"
 
-#include <plist/plist.h>
-
 #include <cmath>
 #include <string>
 
 namespace mirvex {
 namespace {
 
-bool is(plist_t node, plist_type type) { return node && plist_get_node_type(node) == type; }
-
-std::optional<std::string_view> string_of(plist_t node) {
-  if (!is(node, PLIST_STRING)) return std::nullopt;
-  uint64_t length = 0;
-  const char* text = plist_get_string_ptr(node, &length);
-  if (!text) return std::nullopt;
-  return std::string_view(text, length);
+const plist::Value* item(const plist::Value* v, std::string_view key) {
+  const plist::Dict* d = v ? v->get<plist::Dict>() : nullptr;
+  if (!d) return nullptr;
+  const auto it = d->find(key);
+  return it == d->end() ? nullptr : &it->second;
 }
 
-plist_t item(plist_t dict, std::string_view key) {
-  return is(dict, PLIST_DICT) ? plist_dict_get_item(dict, std::string(key).c_str()) : nullptr;
+bool is_text(const plist::Value* v, std::string_view text) {
+  const std::string* s = v ? v->get<std::string>() : nullptr;
+  return s && *s == text;
 }
 
-// A reference: a UID node, or its XML spelling, a dictionary holding only "CF$UID" (which
-// libplist's XML reader leaves as a dictionary).
-std::optional<uint64_t> uid_of(plist_t node) {
-  uint64_t index = 0;
-  if (is(node, PLIST_UID)) {
-    plist_get_uid_val(node, &index);
-    return index;
-  }
-  plist_t spelled = item(node, "CF$UID");
-  if (!is(spelled, PLIST_UINT) || plist_dict_get_size(node) != 1) return std::nullopt;
-  plist_get_uint_val(spelled, &index);
-  return index;
+// A reference: a UID, or its XML spelling, a dictionary holding only "CF$UID" (which libplist's
+// XML reader leaves as a dictionary).
+std::optional<uint64_t> uid_of(const plist::Value& v) {
+  if (const plist::Uid* u = v.get<plist::Uid>()) return u->value;
+  const plist::Dict* d = v.get<plist::Dict>();
+  if (!d || d->size() != 1) return std::nullopt;
+  const int64_t* spelled = item(&v, "CF$UID") ? item(&v, "CF$UID")->get<int64_t>() : nullptr;
+  if (!spelled) return std::nullopt;
+  return static_cast<uint64_t>(*spelled);
 }
 
 // A real converts like a number object's integer value: truncated, and only when it fits.
-ArchiveField<ArchivedNumber> number_of(plist_t node) {
-  ArchivedNumber n;
-  if (!node) return {std::nullopt, true};
-  switch (plist_get_node_type(node)) {
-    case PLIST_UINT: {
-      // The parser keeps 64 bits; a negative integer arrives as its two's complement.
-      uint64_t raw = 0;
-      plist_get_uint_val(node, &raw);
-      n.unsigned_value = raw;
-      n.value = static_cast<int64_t>(raw);
-      return {n, false};
-    }
-    case PLIST_REAL: {
-      double d = 0;
-      plist_get_real_val(node, &d);
-      if (!std::isfinite(d) || d < -0x1p63 || d >= 0x1p63) return {std::nullopt, true};
-      n.value = static_cast<int64_t>(d);
-      n.unsigned_value = static_cast<uint64_t>(n.value);
-      return {n, false};
-    }
-    case PLIST_BOOLEAN: {
-      uint8_t b = 0;
-      plist_get_bool_val(node, &b);
-      n.value = b ? 1 : 0;
-      n.unsigned_value = static_cast<uint64_t>(n.value);
-      return {n, false};
-    }
-    default:
-      return {std::nullopt, true};
+ArchiveField<ArchivedNumber> number_of(const plist::Value& v) {
+  int64_t n = 0;
+  if (const int64_t* i = v.get<int64_t>()) {
+    n = *i;
+  } else if (const bool* b = v.get<bool>()) {
+    n = *b ? 1 : 0;
+  } else if (const double* d = v.get<double>()) {
+    if (!std::isfinite(*d) || *d < -0x1p63 || *d >= 0x1p63) return {std::nullopt, true};
+    n = static_cast<int64_t>(*d);
+  } else {
+    return {std::nullopt, true};
   }
+  return {ArchivedNumber{n, static_cast<uint64_t>(n)}, false};
 }
 
 }  // namespace
 
-KeyedArchive::KeyedArchive(Plist root) : root_(std::move(root)) {
-  objects_ = item(root_.get(), "$objects");
-  top_ = item(root_.get(), "$top");
-}
-
 std::optional<KeyedArchive> KeyedArchive::open(std::span<const uint8_t> bytes) {
   if (bytes.empty() || bytes.size() > MAX_BYTES) return std::nullopt;
-  plist_t parsed = nullptr;
-  plist_from_memory(reinterpret_cast<const char*>(bytes.data()),
-                    static_cast<uint32_t>(bytes.size()), &parsed);
-  Plist root(parsed, plist_free);
-  if (!is(root.get(), PLIST_DICT)) return std::nullopt;
-  if (string_of(item(root.get(), "$archiver")) != "NSKeyedArchiver") return std::nullopt;
-  if (!is(item(root.get(), "$top"), PLIST_DICT)) return std::nullopt;
-  if (!is(item(root.get(), "$objects"), PLIST_ARRAY)) return std::nullopt;
-  return KeyedArchive(std::move(root));
+  auto parsed =
+      plist::parse(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+  if (!parsed) return std::nullopt;
+  return from(std::move(*parsed));
 }
 
-size_t KeyedArchive::object_count() const { return plist_array_get_size(objects_); }
+std::optional<KeyedArchive> KeyedArchive::from(plist::Value archive) {
+  plist::Dict* root = archive.get<plist::Dict>();
+  if (!root || !is_text(item(&archive, "$archiver"), "NSKeyedArchiver")) return std::nullopt;
+  const auto top = root->find("$top");
+  const auto objects = root->find("$objects");
+  if (top == root->end() || objects == root->end() || !top->second.get<plist::Dict>() ||
+      !objects->second.get<plist::Array>())
+    return std::nullopt;
+  return KeyedArchive(std::move(*objects->second.get<plist::Array>()),
+                      std::move(*top->second.get<plist::Dict>()));
+}
 
-ArchiveField<size_t> KeyedArchive::resolve(void* uid) const {
-  if (!uid) return {};
-  const std::optional<uint64_t> index = uid_of(uid);
-  if (!index || *index >= object_count()) return {std::nullopt, true};
+size_t KeyedArchive::object_count() const { return objects_.size(); }
+
+ArchiveField<size_t> KeyedArchive::resolve(const plist::Value* reference) const {
+  if (!reference) return {};
+  const std::optional<uint64_t> index = uid_of(*reference);
+  if (!index || *index >= objects_.size()) return {std::nullopt, true};
   const auto i = static_cast<size_t>(*index);
-  if (string_of(plist_array_get_item(objects_, static_cast<uint32_t>(i))) == "$null") return {};
+  if (is_text(&objects_[i], "$null")) return {};
   return {i, false};
 }
 
-void* KeyedArchive::entry(size_t object, std::string_view key) const {
-  if (object >= object_count()) return nullptr;
-  return item(plist_array_get_item(objects_, static_cast<uint32_t>(object)), key);
+const plist::Value* KeyedArchive::entry(size_t object, std::string_view key) const {
+  return object < objects_.size() ? item(&objects_[object], key) : nullptr;
 }
 
 ArchiveField<size_t> KeyedArchive::top(std::string_view key) const {
-  return resolve(item(top_, key));
+  const auto it = top_.find(key);
+  return resolve(it == top_.end() ? nullptr : &it->second);
 }
 
 std::optional<std::string> KeyedArchive::class_name(size_t object) const {
   const ArchiveField<size_t> cls = resolve(entry(object, "$class"));
   if (!cls.value) return std::nullopt;
-  const auto name =
-      string_of(item(plist_array_get_item(objects_, static_cast<uint32_t>(*cls.value)),
-                     "$classname"));
-  if (!name) return std::nullopt;
-  return std::string(*name);
+  const plist::Value* name = item(&objects_[*cls.value], "$classname");
+  const std::string* text = name ? name->get<std::string>() : nullptr;
+  if (!text) return std::nullopt;
+  return *text;
 }
 
 ArchiveField<size_t> KeyedArchive::object(size_t object, std::string_view key) const {
@@ -124,14 +101,14 @@ ArchiveField<size_t> KeyedArchive::object(size_t object, std::string_view key) c
 }
 
 ArchiveField<ArchivedNumber> KeyedArchive::number(size_t object, std::string_view key) const {
-  plist_t node = entry(object, key);
-  if (!node) return {};
-  if (uid_of(node)) {
-    const ArchiveField<size_t> target = resolve(node);
+  const plist::Value* v = entry(object, key);
+  if (!v) return {};
+  if (uid_of(*v)) {
+    const ArchiveField<size_t> target = resolve(v);
     if (!target.value) return {std::nullopt, target.wrong_type};
-    node = plist_array_get_item(objects_, static_cast<uint32_t>(*target.value));
+    v = &objects_[*target.value];
   }
-  return number_of(node);
+  return number_of(*v);
 }
 
 }  // namespace mirvex

@@ -8,11 +8,12 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 #include <optional>
 #include <span>
 #include <string>
 #include <string_view>
+
+#include "core/plist.h"
 
 namespace mirvex {
 
@@ -61,15 +62,15 @@ class KeyedArchive {
   ArchiveField<ArchivedNumber> number(size_t object, std::string_view key) const;
 
  private:
-  using Plist = std::unique_ptr<void, void (*)(void*)>;
-  explicit KeyedArchive(Plist root);
-  // Resolves a UID value to an object index; absent for "$null", wrong type otherwise.
-  ArchiveField<size_t> resolve(void* uid) const;
-  void* entry(size_t object, std::string_view key) const;
+  static std::optional<KeyedArchive> from(plist::Value archive);
+  KeyedArchive(plist::Array objects, plist::Dict top)
+      : objects_(std::move(objects)), top_(std::move(top)) {}
+  // Resolves a reference to an object index; absent for nil, wrong type for anything else.
+  ArchiveField<size_t> resolve(const plist::Value* reference) const;
+  const plist::Value* entry(size_t object, std::string_view key) const;
 
-  Plist root_;                  // the parsed property list (plist_t)
-  void* objects_ = nullptr;     // its "$objects" array, owned by root_
-  void* top_ = nullptr;         // its "$top" dictionary, owned by root_
+  plist::Array objects_;  // "$objects"
+  plist::Dict top_;       // "$top"
 };
 
 }  // namespace mirvex

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <map>
@@ -12,46 +13,38 @@
 namespace mirvex::AltTabImport {
 namespace {
 
-using Node = std::unique_ptr<void, void (*)(void*)>;
-
-Node parse(const std::string& bytes) {
-  plist_t p = nullptr;
-  plist_from_memory(bytes.data(), static_cast<uint32_t>(bytes.size()), &p);
-  return Node(p, plist_free);
+plist::Value frag(const std::string& xml) {
+  auto v = plist::parse_xml_fragment(xml);
+  EXPECT_TRUE(v) << xml;
+  return v ? *v : plist::Value();
 }
 
-Node fixture(const std::string& name) {
-  std::ifstream in(std::string(MIRVEX_TEST_DATA) + "/fixtures/alttab/" + name, std::ios::binary);
+std::filesystem::path fixture_path(const std::string& name) {
+  return std::filesystem::path(MIRVEX_TEST_DATA) / "fixtures" / "alttab" / name;
+}
+
+std::vector<uint8_t> fixture_bytes(const std::string& name) {
+  std::ifstream in(fixture_path(name), std::ios::binary);
   EXPECT_TRUE(in) << name;
-  return parse({std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()});
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// Reads a committed AltTab domain through the store, as the settings library does.
+std::optional<Plan> fixture(const std::string& name) {
+  return read(Defaults::at_path(fixture_path(name)));
 }
 
 // A binary keyed archive of one recorded shortcut, as AltTab stores it.
 std::vector<uint8_t> archive(std::optional<int64_t> code, uint64_t flags,
                              const char* cls = "SRShortcut") {
-  plist_t root = plist_new_dict();
-  plist_t object = plist_new_dict();
-  if (code) plist_dict_set_item(object, "keyCode", plist_new_uint(static_cast<uint64_t>(*code)));
-  plist_dict_set_item(object, "modifierFlags", plist_new_uint(flags));
-  plist_dict_set_item(object, "$class", plist_new_uid(2));
-  plist_t klass = plist_new_dict();
-  plist_dict_set_item(klass, "$classname", plist_new_string(cls));
-  plist_t objects = plist_new_array();
-  plist_array_append_item(objects, plist_new_string("$null"));
-  plist_array_append_item(objects, object);
-  plist_array_append_item(objects, klass);
-  plist_t top = plist_new_dict();
-  plist_dict_set_item(top, "root", plist_new_uid(1));
-  plist_dict_set_item(root, "$archiver", plist_new_string("NSKeyedArchiver"));
-  plist_dict_set_item(root, "$top", top);
-  plist_dict_set_item(root, "$objects", objects);
-  char* bin = nullptr;
-  uint32_t length = 0;
-  plist_to_bin(root, &bin, &length);
-  std::vector<uint8_t> out(bin, bin + length);
-  plist_to_bin_free(bin);
-  plist_free(root);
-  return out;
+  plist::Dict object{{"modifierFlags", static_cast<int64_t>(flags)}, {"$class", plist::Uid{2}}};
+  if (code) object["keyCode"] = *code;
+  const plist::Value root = plist::Dict{
+      {"$archiver", "NSKeyedArchiver"},
+      {"$top", plist::Dict{{"root", plist::Uid{1}}}},
+      {"$objects", plist::Array{"$null", object, plist::Dict{{"$classname", cls}}}}};
+  const std::string bin = plist::to_binary(root);
+  return {bin.begin(), bin.end()};
 }
 
 // AltTab's domain: values given as XML fragments, recorded shortcuts as archives.
@@ -59,35 +52,31 @@ struct Domain {
   std::map<std::string, std::string> xml;
   std::map<std::string, std::vector<uint8_t>> shortcuts;
 
-  Node build() const {
-    std::string text = "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict>";
-    for (const auto& [k, v] : xml) text += "<key>" + k + "</key>" + v;
-    Node d = parse(text + "</dict></plist>");
-    for (const auto& [k, bytes] : shortcuts) {
-      plist_t value = plist_new_dict();
-      plist_dict_set_item(value, "secureData",
-                          plist_new_data(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
-      plist_dict_set_item(d.get(), k.c_str(), value);
-    }
-    return d;
-  }
   Plan plan() const {
-    const Node d = build();
-    auto p = read(d.get());
-    EXPECT_TRUE(p);
-    return p ? *p : Plan{};
+    plist::Dict d;
+    for (const auto& [k, v] : xml) d[k] = frag(v);
+    for (const auto& [k, bytes] : shortcuts) d[k] = plist::Dict{{"secureData", bytes}};
+    return read(d);
   }
 };
 
 std::string text(const std::string& s) { return "<string>" + s + "</string>"; }
 
-std::optional<PlanValue> get(const Plan& p, std::string_view key) {
-  const PlanValue* v = p.value(key);
-  return v ? std::optional<PlanValue>(*v) : std::nullopt;
+std::string entry_xml(const std::string& id, int hide, int ignore) {
+  return "<dict><key>bundleId</key>" + text(id) + "<key>hide</key><integer>" +
+         std::to_string(hide) + "</integer><key>ignore</key><integer>" + std::to_string(ignore) +
+         "</integer></dict>";
 }
 
-PlanValue I(int64_t v) { return v; }
-PlanValue S(const char* v) { return std::string(v); }
+std::optional<plist::Value> get(const Plan& p, std::string_view key) {
+  const auto it = p.values.find(key);
+  return it == p.values.end() ? std::nullopt : std::optional<plist::Value>(it->second);
+}
+
+template <class T>
+std::optional<plist::Value> opt(const std::optional<T>& v) {
+  return v ? std::optional<plist::Value>(*v) : std::nullopt;
+}
 
 SlotRecord record(uint8_t hold, uint8_t key, uint8_t apps) {
   SlotRecord r;
@@ -98,16 +87,15 @@ SlotRecord record(uint8_t hold, uint8_t key, uint8_t apps) {
 }
 
 TEST(AltTabImport, EmptyDomainImportsAltTabsDefaults) {
-  const Node d = fixture("empty.plist");
-  const auto plan = read(d.get());
+  const auto plan = fixture("empty.plist");
   ASSERT_TRUE(plan);
-  const std::vector<std::pair<std::string, PlanValue>> want = {
-      {"style", I(2)},         {"size", I(3)},          {"theme", I(2)},
-      {"showOn", I(0)},        {"truncation", I(2)},    {"afterRelease", I(0)},
+  const plist::Dict want = {
+      {"style", plist::Value(2)},         {"size", plist::Value(3)},          {"theme", plist::Value(2)},
+      {"showOn", plist::Value(0)},        {"truncation", plist::Value(2)},    {"afterRelease", plist::Value(0)},
       {"arrows", true},        {"vim", false},          {"hover", false},
       {"fadeOut", false},      {"preview", false},      {"backgroundCapture", true},
       {"menubarIcon", true},   {"statusIcons", true},   {"spaceLabels", false},
-      {"cursorFollows", false}, {"delayMs", I(100)},
+      {"cursorFollows", false}, {"delayMs", plist::Value(100)},
   };
   EXPECT_EQ(plan->values, want);
   EXPECT_EQ(plan->look, "thumbnails");
@@ -119,28 +107,35 @@ TEST(AltTabImport, EmptyDomainImportsAltTabsDefaults) {
   EXPECT_TRUE(plan->exceptions.empty());
 }
 
-TEST(AltTabImport, NotADictionaryIsNoPlan) {
-  EXPECT_FALSE(read(nullptr));
-  const Node array = parse("<?xml version=\"1.0\"?><plist version=\"1.0\"><array/></plist>");
-  EXPECT_FALSE(read(array.get()));
+TEST(AltTabImport, UnreadableDomainIsNoPlanAndAMissingOneIsTheDefaults) {
+  const std::filesystem::path dir = std::filesystem::path(::testing::TempDir()) / "alttab_import";
+  std::filesystem::create_directories(dir);
+  const auto bad = dir / "bad.plist";
+  std::ofstream(bad) << "not a property list";
+  EXPECT_FALSE(read(Defaults::at_path(bad)));
+  const auto array = dir / "array.plist";
+  std::ofstream(array) << plist::to_xml(plist::Array{});
+  EXPECT_FALSE(read(Defaults::at_path(array)));
+  const auto missing = read(Defaults::at_path(dir / "missing.plist"));
+  ASSERT_TRUE(missing);
+  EXPECT_EQ(missing->values, fixture("empty.plist")->values);
 }
 
 // AltTab writes text; a domain holding numbers and booleans instead reads the same.
 TEST(AltTabImport, TextAndNumberDomainsImportTheSamePlan) {
   for (const char* file : {"strings.plist", "numbers.plist"}) {
     SCOPED_TRACE(file);
-    const Node d = fixture(file);
-    const auto plan = read(d.get());
+    const auto plan = fixture(file);
     ASSERT_TRUE(plan);
-    const std::vector<std::pair<std::string, PlanValue>> want = {
-        {"style", I(1)},          {"size", I(1)},             {"theme", I(0)},
-        {"showOn", I(2)},         {"truncation", I(1)},       {"afterRelease", I(1)},
-        {"titlesSizePct", I(130)}, {"appIconsSizePct", I(130)}, {"thumbnailsSizePct", I(130)},
+    const plist::Dict want = {
+        {"style", plist::Value(1)},          {"size", plist::Value(1)},             {"theme", plist::Value(0)},
+        {"showOn", plist::Value(2)},         {"truncation", plist::Value(1)},       {"afterRelease", plist::Value(1)},
+        {"titlesSizePct", plist::Value(130)}, {"appIconsSizePct", plist::Value(130)}, {"thumbnailsSizePct", plist::Value(130)},
         {"arrows", false},        {"vim", true},              {"hover", true},
         {"fadeOut", true},        {"preview", true},          {"backgroundCapture", false},
         {"menubarIcon", false},   {"statusIcons", false},     {"spaceLabels", true},
-        {"cursorFollows", true},  {"delayMs", I(1000)},       {"closeKey", S("x")},
-        {"hideKey", S("é")},
+        {"cursorFollows", true},  {"delayMs", plist::Value(1000)},       {"closeKey", plist::Value("x")},
+        {"hideKey", plist::Value("é")},
     };
     EXPECT_EQ(plan->values, want);
     EXPECT_EQ(plan->look, "app icons");
@@ -202,11 +197,9 @@ TEST(AltTabImport, IntegerReadingAndSizeMigration) {
     Domain d;
     if (!c.stored.empty()) d.xml["appearanceSize"] = c.stored;
     const Plan p = d.plan();
-    EXPECT_EQ(get(p, "size"), c.size ? std::optional<PlanValue>(*c.size) : std::nullopt)
-        << c.stored;
+    EXPECT_EQ(get(p, "size"), opt(c.size)) << c.stored;
     for (const char* key : {"titlesSizePct", "appIconsSizePct", "thumbnailsSizePct"})
-      EXPECT_EQ(get(p, key), c.pct ? std::optional<PlanValue>(*c.pct) : std::nullopt)
-          << c.stored << " " << key;
+      EXPECT_EQ(get(p, key), opt(c.pct)) << c.stored << " " << key;
   }
 }
 
@@ -227,8 +220,7 @@ TEST(AltTabImport, StyleAndRangedIntegers) {
   for (const Case& c : cases) {
     Domain d;
     d.xml[c.from] = text(c.stored);
-    EXPECT_EQ(get(d.plan(), c.key), c.want ? std::optional<PlanValue>(*c.want) : std::nullopt)
-        << c.from << "=" << c.stored;
+    EXPECT_EQ(get(d.plan(), c.key), opt(c.want)) << c.from << "=" << c.stored;
   }
   struct Look { const char* stored; const char* look; };
   for (const Look l : {Look{"0", "thumbnails"}, Look{"1", "app icons"}, Look{"2", "list"},
@@ -267,7 +259,7 @@ TEST(AltTabImport, FlagMappingsAndFlagReading) {
       Domain d;
       d.xml[m.from] = s.xml;
       const bool read = s.flag.value_or(m.fallback);
-      EXPECT_EQ(get(d.plan(), m.key), std::optional<PlanValue>(read != m.inverted))
+      EXPECT_EQ(get(d.plan(), m.key), std::optional<plist::Value>(read != m.inverted))
           << m.from << "=" << s.xml;
     }
   struct Follow { const char* stored; bool want; };
@@ -275,7 +267,7 @@ TEST(AltTabImport, FlagMappingsAndFlagReading) {
                          Follow{"-1", true}, Follow{"true", false}}) {
     Domain d;
     d.xml["cursorFollowFocus"] = text(f.stored);
-    EXPECT_EQ(get(d.plan(), "cursorFollows"), std::optional<PlanValue>(f.want)) << f.stored;
+    EXPECT_EQ(get(d.plan(), "cursorFollows"), std::optional<plist::Value>(f.want)) << f.stored;
   }
 }
 
@@ -309,17 +301,12 @@ TEST(AltTabImport, ActionLetters) {
     for (const Case& c : cases) {
       Domain d;
       d.xml[m.from] = c.stored;
-      EXPECT_EQ(get(d.plan(), m.key),
-                c.want ? std::optional<PlanValue>(*c.want) : std::nullopt)
-          << m.from << "=" << c.stored;
+      EXPECT_EQ(get(d.plan(), m.key), opt(c.want)) << m.from << "=" << c.stored;
     }
 }
 
 TEST(AltTabImport, DecodesRecordedKeys) {
-  const auto bytes = [](const char* name) {
-    std::ifstream in(std::string(MIRVEX_TEST_DATA) + "/fixtures/alttab/" + name, std::ios::binary);
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
-  };
+  const auto bytes = fixture_bytes;
   EXPECT_EQ(decode_keys(bytes("command_option.bin")), (RecordedKeys{48, COMMAND | OPTION}));
   EXPECT_EQ(decode_keys(bytes("by_reference.bin")), (RecordedKeys{49, CONTROL}));
   EXPECT_EQ(decode_keys(bytes("shift_only.bin")), (RecordedKeys{-1, 0x20000}));
@@ -381,8 +368,7 @@ TEST(AltTabImport, SlotCount) {
   struct Case { const char* file; size_t converted; };
   for (const Case c : {Case{"count_0.plist", 1}, Case{"count_-3.plist", 1},
                        Case{"count_9.plist", 5}}) {
-    const Node d = fixture(c.file);
-    const auto p = read(d.get());
+    const auto p = fixture(c.file);
     ASSERT_TRUE(p);
     for (size_t i = 0; i < 5; ++i) EXPECT_EQ(p->shortcuts[i].has_value(), i < c.converted) << c.file;
     EXPECT_EQ(p->lines.size(), c.converted) << c.file;
@@ -459,8 +445,7 @@ TEST(AltTabImport, SlotFilters) {
 }
 
 TEST(AltTabImport, Exceptions) {
-  const Node d = fixture("exceptions.plist");
-  const auto p = read(d.get());
+  const auto p = fixture("exceptions.plist");
   ASSERT_TRUE(p);
   const std::vector<Exception> want = {
       {"com.example.h0i1", 0, 2},  // h0i0 is not imported; AltTab's "1" passes always
@@ -487,28 +472,11 @@ TEST(AltTabImport, Exceptions) {
     bad.xml["appearanceStyle"] = text("1");
     const Plan plan = bad.plan();
     EXPECT_TRUE(plan.exceptions.empty()) << stored;
-    EXPECT_EQ(get(plan, "style"), std::optional<PlanValue>(I(1)));  // the rest stands
+    EXPECT_EQ(get(plan, "style"), std::optional<plist::Value>(plist::Value(1)));  // the rest stands
   }
 }
 
 // --- Applying a plan ---------------------------------------------------------------------------
-
-std::string xml_of(plist_t p) {
-  char* xml = nullptr;
-  uint32_t length = 0;
-  plist_to_xml(p, &xml, &length);
-  std::string out(xml, length);
-  free(xml);
-  // Only the body: the header and the indentation are libplist's.
-  std::string body;
-  for (char c : out.substr(out.find("<plist")))
-    if (c != '\t' && c != '\n') body += c;
-  return body;
-}
-
-std::string wrap(const std::string& body) {
-  return "<plist version=\"1.0\">" + body + "</plist>";
-}
 
 std::string dict_xml(const std::vector<std::pair<std::string, std::string>>& entries) {
   std::string out = "<dict>";
@@ -527,100 +495,111 @@ Plan one_slot_plan() {
   return plan;
 }
 
-const std::string SLOT0_FULL = "<key>enabled</key><true/><key>hold</key><integer>2</integer>"
-    "<key>key</key><integer>1</integer><key>apps</key><integer>3</integer>"
-    "<key>spaces</key><integer>0</integer><key>screens</key><integer>0</integer>"
-    "<key>minimized</key><integer>0</integer><key>hidden</key><integer>0</integer>"
-    "<key>fullscreen</key><integer>0</integer><key>windowless</key><integer>0</integer>"
-    "<key>order</key><integer>2</integer>";
+// Slot 0 of one_slot_plan() as stored, with the stored keys given in front.
+std::string slot0(const std::string& kept = "") {
+  return "<dict>" + kept +
+         "<key>enabled</key><true/><key>hold</key><integer>2</integer>"
+         "<key>key</key><integer>1</integer><key>apps</key><integer>3</integer>"
+         "<key>spaces</key><integer>0</integer><key>screens</key><integer>0</integer>"
+         "<key>minimized</key><integer>0</integer><key>hidden</key><integer>0</integer>"
+         "<key>fullscreen</key><integer>0</integer><key>windowless</key><integer>0</integer>"
+         "<key>order</key><integer>2</integer></dict>";
+}
 const std::string OFF = dict_xml({{"enabled", boolean(false)}});
 
-TEST(AltTabImportApply, ValuesComeFirstInPlanOrder) {
-  Plan plan;
-  plan.values = {{"style", I(1)}, {"arrows", false}, {"closeKey", S("x")}};
-  const auto c = changes(plan, nullptr, nullptr);
-  ASSERT_EQ(c.size(), 5u);
-  EXPECT_EQ(c[0].first, "style");
-  EXPECT_EQ(xml_of(c[0].second.get()), wrap(integer(1)));
-  EXPECT_EQ(c[1].first, "arrows");
-  EXPECT_EQ(xml_of(c[1].second.get()), wrap(boolean(false)));
-  EXPECT_EQ(c[2].first, "closeKey");
-  EXPECT_EQ(xml_of(c[2].second.get()), wrap(text("x")));
-  EXPECT_EQ(c[3].first, "shortcuts");
-  EXPECT_EQ(c[4].first, "exceptions");
+std::optional<plist::Value> stored(const std::string& xml) {
+  return xml.empty() ? std::nullopt : std::optional<plist::Value>(frag(xml));
 }
 
 TEST(AltTabImportApply, ShortcutsMergeIntoTheStoredSlots) {
   // Stored slot dictionaries keep their own look and any key the plan does not carry.
   const std::string mine0 = dict_xml({{"enabled", boolean(false)}, {"hold", integer(0)},
                                       {"style", integer(1)}, {"size", integer(2)},
-                                      {"custom", text("kept")}});
+                                      {"custom", "<string>kept</string>"}});
   const std::string mine1 = dict_xml({{"enabled", boolean(true)}, {"style", integer(0)}});
+  const std::string mine1_off = dict_xml({{"enabled", boolean(false)}, {"style", integer(0)}});
+  const std::string style0 = "<key>style</key><integer>0</integer>";
   struct Case { std::string stored; std::string want; };
   const Case cases[] = {
-      // Nothing stored: the plan's five dictionaries.
-      {"", "<array><dict>" + SLOT0_FULL + "</dict>" + OFF + OFF + OFF + OFF + "</array>"},
-      {text("junk"), "<array><dict>" + SLOT0_FULL + "</dict>" + OFF + OFF + OFF + OFF + "</array>"},
+      // Nothing stored, or no list: the plan's five dictionaries.
+      {"", "<array>" + slot0() + OFF + OFF + OFF + OFF + "</array>"},
+      {"<string>junk</string>", "<array>" + slot0() + OFF + OFF + OFF + OFF + "</array>"},
       // Two stored: merged, three appended.
       {"<array>" + mine0 + mine1 + "</array>",
-       "<array><dict><key>enabled</key><true/><key>hold</key><integer>2</integer>"
-       "<key>style</key><integer>1</integer><key>size</key><integer>2</integer>"
-       "<key>custom</key><string>kept</string>" +
-           SLOT0_FULL.substr(SLOT0_FULL.find("<key>key</key>")) + "</dict>" +
-           dict_xml({{"enabled", boolean(false)}, {"style", integer(0)}}) + OFF + OFF + OFF +
-           "</array>"},
+       "<array>" +
+           slot0("<key>style</key><integer>1</integer><key>size</key><integer>2</integer>"
+                 "<key>custom</key><string>kept</string>") +
+           mine1_off + OFF + OFF + OFF + "</array>"},
       // Elements that are not dictionaries do not count as slots.
       {"<array>" + integer(7) + mine1 + "</array>",
-       "<array><dict><key>enabled</key><true/><key>style</key><integer>0</integer>" +
-           SLOT0_FULL.substr(SLOT0_FULL.find("<key>hold</key>")) + "</dict>" + OFF + OFF + OFF +
-           OFF + "</array>"},
+       "<array>" + slot0(style0) + OFF + OFF + OFF + OFF + "</array>"},
       // Dictionaries past the fifth stay as they are.
       {"<array>" + mine1 + mine1 + mine1 + mine1 + mine1 + mine1 + "</array>",
-       "<array><dict><key>enabled</key><true/><key>style</key><integer>0</integer>" +
-           SLOT0_FULL.substr(SLOT0_FULL.find("<key>hold</key>")) + "</dict>" +
-           dict_xml({{"enabled", boolean(false)}, {"style", integer(0)}}) +
-           dict_xml({{"enabled", boolean(false)}, {"style", integer(0)}}) +
-           dict_xml({{"enabled", boolean(false)}, {"style", integer(0)}}) +
-           dict_xml({{"enabled", boolean(false)}, {"style", integer(0)}}) + mine1 + "</array>"},
+       "<array>" + slot0(style0) + mine1_off + mine1_off + mine1_off + mine1_off + mine1 +
+           "</array>"},
   };
   for (const Case& c : cases) {
-    const Node stored = c.stored.empty() ? Node(nullptr, plist_free)
-                                         : parse("<?xml version=\"1.0\"?>" + wrap(c.stored));
-    const auto out = changes(one_slot_plan(), stored.get(), nullptr);
-    ASSERT_EQ(out[0].first, "shortcuts");
-    EXPECT_EQ(xml_of(out[0].second.get()), wrap(c.want)) << c.stored;
+    const auto current = stored(c.stored);
+    const plist::Dict out = changes(one_slot_plan(), current ? &*current : nullptr, nullptr);
+    EXPECT_EQ(out.at("shortcuts"), frag(c.want)) << c.stored;
   }
 }
 
 TEST(AltTabImportApply, ImportedExceptionsReplaceAndMoveToTheEnd) {
   Plan plan;
   plan.exceptions = {{"com.a", 1, 0}, {"com.apple.finder", 0, 2}};
-  const auto entry = [](const char* id, int hide, int ignore) {
-    return dict_xml({{"bundleId", text(id)}, {"hide", integer(hide)}, {"ignore", integer(ignore)}});
-  };
+  const auto entry = entry_xml;
   std::string defaults;  // our default list, without Finder, which the import replaces
   for (const Exception& e : default_exceptions())
-    if (e.bundleId != "com.apple.finder") defaults += entry(e.bundleId.c_str(), e.hide, e.ignore);
+    if (e.bundleId != "com.apple.finder") defaults += entry(e.bundleId, e.hide, e.ignore);
+  const std::string imported = entry("com.a", 1, 0) + entry("com.apple.finder", 0, 2);
   struct Case { std::string stored; std::string want; };
   const Case cases[] = {
       {"<array>" + entry("com.a", 2, 2) + entry("com.b", 0, 1) + entry("com.a", 0, 1) +
            integer(3) + "</array>",
-       "<array>" + entry("com.b", 0, 1) + integer(3) + entry("com.a", 1, 0) +
-           entry("com.apple.finder", 0, 2) + "</array>"},
-      {"<array/>", "<array>" + entry("com.a", 1, 0) + entry("com.apple.finder", 0, 2) + "</array>"},
+       "<array>" + entry("com.b", 0, 1) + integer(3) + imported + "</array>"},
+      {"<array/>", "<array>" + imported + "</array>"},
       // Nothing stored means our default list: the import adds to it, it does not replace it.
-      {"", "<array>" + defaults + entry("com.a", 1, 0) + entry("com.apple.finder", 0, 2) +
-               "</array>"},
-      {text("junk"), "<array>" + defaults + entry("com.a", 1, 0) +
-                         entry("com.apple.finder", 0, 2) + "</array>"},
+      {"", "<array>" + defaults + imported + "</array>"},
+      {"<string>junk</string>", "<array>" + defaults + imported + "</array>"},
   };
   for (const Case& c : cases) {
-    const Node stored = c.stored.empty() ? Node(nullptr, plist_free)
-                                         : parse("<?xml version=\"1.0\"?>" + wrap(c.stored));
-    const auto out = changes(plan, nullptr, stored.get());
-    ASSERT_EQ(out[1].first, "exceptions");
-    EXPECT_EQ(xml_of(out[1].second.get()), wrap(c.want)) << c.stored;
+    const auto current = stored(c.stored);
+    const plist::Dict out = changes(plan, nullptr, current ? &*current : nullptr);
+    EXPECT_EQ(out.at("exceptions"), frag(c.want)) << c.stored;
   }
+}
+
+// End to end through the store: AltTab's domain read from its file, the plan written into ours
+// in one write that listeners hear once, and every key we did not import left alone.
+TEST(AltTabImportApply, AppliesInOneWrite) {
+  const std::filesystem::path dir = std::filesystem::path(::testing::TempDir()) / "alttab_apply";
+  std::filesystem::remove_all(dir);
+  std::filesystem::create_directories(dir);
+  Defaults ours = Defaults::at_path(dir / "ours.plist");
+  ASSERT_TRUE(ours.write({{"corner", 12},
+                          {"style", 0},
+                          {"shortcuts", frag("<array>" + dict_xml({{"size", integer(2)}}) +
+                                             "</array>")}}));
+  int notices = 0;
+  ours.subscribe([&](Defaults::Change) { ++notices; });
+  const auto plan = fixture("strings.plist");
+  ASSERT_TRUE(plan);
+  ASSERT_TRUE(apply(ours, *plan));
+  EXPECT_EQ(notices, 1);
+
+  const plist::Dict domain = ours.persistent_domain().value();
+  for (const auto& [key, v] : plan->values) EXPECT_EQ(domain.at(key), v) << key;
+  EXPECT_EQ(domain.at("corner"), plist::Value(12));
+  const plist::Array& slots = *domain.at("shortcuts").get<plist::Array>();
+  ASSERT_EQ(slots.size(), 5u);
+  EXPECT_EQ(slots[0].get<plist::Dict>()->at("size"), plist::Value(2));   // its own look kept
+  EXPECT_EQ(slots[0].get<plist::Dict>()->at("hold"), plist::Value(0));   // ⌘ from AltTab
+  EXPECT_EQ(slots[2].get<plist::Dict>()->at("apps"), plist::Value(3));
+  EXPECT_EQ(slots[3], frag(OFF));
+  const plist::Array& exceptions = *domain.at("exceptions").get<plist::Array>();
+  ASSERT_EQ(exceptions.size(), default_exceptions().size() + 2);
+  EXPECT_EQ(exceptions.back(), frag(entry_xml("com.example.two", 0, 2)));
 }
 
 }  // namespace
