@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <limits>
 #include <memory>
+#include <vector>
 
 namespace mirvex::plist {
 
@@ -152,6 +153,66 @@ Node to_node(const Value& value) {
       value.variant());
 }
 
+// libplist 2.2 stops the process (a failed assertion) when it hands out a dictionary key whose
+// UTF-16 form in a binary property list holds a NUL unit (it keeps the converted length, which
+// then disagrees with the C string). Such lists are refused before libplist parses them: this
+// walks the binary format's offset table and checks the UTF-16 key strings of every dictionary,
+// each string once. ASCII keys are safe (libplist cuts them at the NUL); anything this cannot
+// interpret is left to libplist.
+bool binary_key_has_nul(std::string_view bytes) {
+  const auto* p = reinterpret_cast<const uint8_t*>(bytes.data());
+  const uint64_t n = bytes.size();
+  if (n < 8 + 32) return false;
+  const auto be = [&](uint64_t at, uint64_t width, uint64_t& out) {
+    if (width == 0 || width > 8 || at > n || width > n - at) return false;
+    out = 0;
+    for (uint64_t i = 0; i < width; ++i) out = out << 8 | p[at + i];
+    return true;
+  };
+  const uint64_t offset_size = p[n - 26], ref_size = p[n - 25];
+  uint64_t count = 0, table = 0;
+  if (!be(n - 24, 8, count) || !be(n - 8, 8, table) || offset_size == 0 || offset_size > 8 ||
+      ref_size == 0 || ref_size > 8 || table >= n || count > (n - table) / offset_size)
+    return false;
+  const auto offset_of = [&](uint64_t index, uint64_t& at) {
+    return index < count && be(table + index * offset_size, offset_size, at) && at < n;
+  };
+  // An object's element count and where its content starts (after an extended count).
+  const auto extent = [&](uint64_t at, uint64_t& length, uint64_t& start) {
+    length = p[at] & 0xF;
+    start = at + 1;
+    if (length != 0xF) return true;
+    if (start >= n || (p[start] & 0xF0) != 0x10) return false;
+    const uint64_t width = uint64_t{1} << (p[start] & 0xF);
+    if (!be(start + 1, width, length)) return false;
+    start += 1 + width;
+    return true;
+  };
+  std::vector<bool> checked(count);
+  const auto has_nul = [&](uint64_t index) {
+    uint64_t at = 0, length = 0, start = 0;
+    if (index >= count || checked[index] || !offset_of(index, at) || !extent(at, length, start))
+      return false;
+    checked[index] = true;
+    if (start > n) return false;
+    if ((p[at] >> 4) == 0x6 && length <= (n - start) / 2)  // UTF-16, big-endian units
+      for (uint64_t i = 0; i < length; ++i)
+        if (p[start + 2 * i] == 0 && p[start + 2 * i + 1] == 0) return true;
+    return false;
+  };
+  for (uint64_t i = 0; i < count; ++i) {
+    uint64_t at = 0, length = 0, start = 0;
+    if (!offset_of(i, at) || (p[at] >> 4) != 0xD || !extent(at, length, start) || start > n ||
+        length > (n - start) / ref_size)
+      continue;
+    for (uint64_t k = 0; k < length; ++k) {
+      uint64_t key = 0;
+      if (be(start + k * ref_size, ref_size, key) && has_nul(key)) return true;
+    }
+  }
+  return false;
+}
+
 }  // namespace
 
 std::optional<Value> parse(std::string_view bytes, std::string* error) {
@@ -163,10 +224,15 @@ std::optional<Value> parse(std::string_view bytes, std::string* error) {
   plist_t raw = nullptr;
   // An empty buffer is not a property list; libplist would read past nothing.
   if (length > 0) {
-    if (plist_is_binary(bytes.data(), length))
+    if (plist_is_binary(bytes.data(), length)) {
+      if (binary_key_has_nul(bytes)) {
+        if (error) *error = "a dictionary key holds a NUL character";
+        return std::nullopt;
+      }
       plist_from_bin(bytes.data(), length, &raw);
-    else
+    } else {
       plist_from_xml(bytes.data(), length, &raw);
+    }
   }
   Node root(raw);
   if (!root) {

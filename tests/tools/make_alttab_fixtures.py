@@ -100,6 +100,15 @@ def main():
                           {"$class": plistlib.UID(1), "$classname": "SRShortcut",
                            "modifierFlags": plistlib.UID(1)}]}
     (SEEDS / "cycle.bin").write_bytes(plistlib.dumps(cycle, fmt=plistlib.FMT_BINARY))
+    # A dictionary key holding a NUL character in its UTF-16 form (the "é" makes the writer use
+    # UTF-16), in an archive and in a whole domain file: legal in a binary property list, and
+    # something libplist cannot hand out.
+    nul_key = plistlib.loads(archive(key_code=TAB, flags=COMMAND))
+    nul_key["$objects"][2] = {"$classname\0é": "SRShortcut"}
+    write_bytes("nul_key.bin", plistlib.dumps(nul_key, fmt=plistlib.FMT_BINARY, sort_keys=False))
+    (OUT / "nul_key_domain.plist").write_bytes(
+        plistlib.dumps({"appearanceStyle": "1", "hide\0StatusIcons\u00e9": "true"},
+                       fmt=plistlib.FMT_BINARY))
     rng = random.Random(20240611)
     write_bytes("junk.bin", bytes(rng.randrange(256) for _ in range(300)))
 

@@ -116,6 +116,8 @@ TEST(AltTabImport, UnreadableDomainIsNoPlanAndAMissingOneIsTheDefaults) {
   const auto array = dir / "array.plist";
   std::ofstream(array) << plist::to_xml(plist::Array{});
   EXPECT_FALSE(read(Defaults::at_path(array)));
+  // A binary domain whose key holds a NUL character cannot be read (and does not stop us).
+  EXPECT_FALSE(fixture("nul_key_domain.plist"));
   const auto missing = read(Defaults::at_path(dir / "missing.plist"));
   ASSERT_TRUE(missing);
   EXPECT_EQ(missing->values, fixture("empty.plist")->values);

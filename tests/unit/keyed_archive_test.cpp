@@ -84,6 +84,8 @@ TEST(KeyedArchive, RejectsWhatIsNotAKeyedArchive) {
         root_with("").substr(0, 120)})
     EXPECT_FALSE(KeyedArchive::open(bytes(text))) << text;
   EXPECT_FALSE(KeyedArchive::open(fixture("junk.bin")));
+  // A dictionary key with a NUL character in a binary list: refused, where libplist would abort.
+  EXPECT_FALSE(KeyedArchive::open(fixture("nul_key.bin")));
   const std::vector<uint8_t> huge(KeyedArchive::MAX_BYTES + 1, ' ');
   EXPECT_FALSE(KeyedArchive::open(huge));
 }
