@@ -102,7 +102,7 @@ def main():
     (SEEDS / "cycle.bin").write_bytes(plistlib.dumps(cycle, fmt=plistlib.FMT_BINARY))
     # A dictionary key holding a NUL character in its UTF-16 form (the "é" makes the writer use
     # UTF-16), in an archive and in a whole domain file: legal in a binary property list, and
-    # something libplist cannot hand out.
+    # something libplist's binary reader aborts on.
     nul_key = plistlib.loads(archive(key_code=TAB, flags=COMMAND))
     nul_key["$objects"][2] = {"$classname\0é": "SRShortcut"}
     write_bytes("nul_key.bin", plistlib.dumps(nul_key, fmt=plistlib.FMT_BINARY, sort_keys=False))

@@ -1,5 +1,7 @@
 #include "core/alttab_import.h"
 
+#include "core/prefs.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -116,8 +118,11 @@ TEST(AltTabImport, UnreadableDomainIsNoPlanAndAMissingOneIsTheDefaults) {
   const auto array = dir / "array.plist";
   std::ofstream(array) << plist::to_xml(plist::Array{});
   EXPECT_FALSE(read(Defaults::at_path(array)));
-  // A binary domain whose key holds a NUL character cannot be read (and does not stop us).
-  EXPECT_FALSE(fixture("nul_key_domain.plist"));
+  // A binary domain with a key holding a NUL character reads; that key matches none of AltTab's.
+  const auto nul = fixture("nul_key_domain.plist");
+  ASSERT_TRUE(nul);
+  EXPECT_EQ(nul->values.at("style"), plist::Value(1));
+  EXPECT_EQ(nul->values.at("statusIcons"), plist::Value(true));
   const auto missing = read(Defaults::at_path(dir / "missing.plist"));
   ASSERT_TRUE(missing);
   EXPECT_EQ(missing->values, fixture("empty.plist")->values);
@@ -315,6 +320,7 @@ TEST(AltTabImport, DecodesRecordedKeys) {
   EXPECT_EQ(decode_keys(archive(std::nullopt, OPTION)), (RecordedKeys{-1, OPTION}));
   EXPECT_FALSE(decode_keys(bytes("wrong_class.bin")));
   EXPECT_FALSE(decode_keys(bytes("junk.bin")));
+  EXPECT_FALSE(decode_keys(bytes("nul_key.bin")));  // its class has no "$classname"
   EXPECT_FALSE(decode_keys({}));
 }
 
@@ -602,6 +608,29 @@ TEST(AltTabImportApply, AppliesInOneWrite) {
   const plist::Array& exceptions = *domain.at("exceptions").get<plist::Array>();
   ASSERT_EQ(exceptions.size(), default_exceptions().size() + 2);
   EXPECT_EQ(exceptions.back(), frag(entry_xml("com.example.two", 0, 2)));
+
+  // What the application loads from it.
+  const Settings s = prefs::from_domain(domain);
+  EXPECT_EQ(s.style, Style::AppIcons);
+  EXPECT_EQ(s.size, 1);
+  EXPECT_EQ(s.thumbnailsSizePct, 130);
+  EXPECT_EQ(s.corner, 12);
+  EXPECT_EQ(s.closeKey, U'x');
+  EXPECT_EQ(s.minimizeKey, U'm');  // not imported: unchanged
+  EXPECT_EQ(s.hideKey, U'é');
+  EXPECT_EQ(s.delayMs, 1000);
+  ASSERT_EQ(s.shortcuts.size(), 5u);
+  Shortcut first = Shortcut::slot(0);
+  first.size = 2;  // its own look, kept
+  EXPECT_EQ(s.shortcuts[0], first);
+  EXPECT_EQ(s.shortcuts[1].hold, 0);
+  EXPECT_EQ(s.shortcuts[1].key, 2);
+  EXPECT_EQ(s.shortcuts[2].enabled, true);
+  EXPECT_EQ(s.shortcuts[2].apps, 3);
+  EXPECT_EQ(s.shortcuts[2].order, 3);
+  EXPECT_FALSE(s.shortcuts[3].enabled);
+  EXPECT_EQ(s.exceptions.front(), default_exceptions().front());
+  EXPECT_EQ(s.exceptions.back(), (Exception{"com.example.two", 0, 2}));
 }
 
 }  // namespace
