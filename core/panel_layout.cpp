@@ -54,7 +54,7 @@ struct Laid {
   double cell = 0, icon = 0;
   double need_w = 0, content_w = 0, content_h = 0;
   size_t columns = 1;
-  std::vector<ItemFrames> items;
+  std::vector<ItemFrames> items = {};
   double name_offset = 0;
 };
 
@@ -198,9 +198,10 @@ Laid app_icons(const Ctx& c, double cell, double icon) {
   const double g = fixed ? -2 : 4;
   const double row_h = cell + (titled ? c.label_h + g + 4 : 0);
   out.content_h = p + row_h * rows - (titled ? 4 : 0) + (fixed ? 9 : 16);
-  out.name_offset = std::min(icon * 0.8 + 16, cell);
-  const double x0 = std::round((out.content_w - cell * cols) / 2);
   const double pad = std::round((cell - icon) / 2);
+  // Measured from the icon's top, so the name sits under the icon rather than across it.
+  out.name_offset = pad + std::min(icon * 0.8 + 16, cell);
+  const double x0 = std::round((out.content_w - cell * cols) / 2);
   for (size_t i = 0; i < n; ++i) {
     ItemFrames f;
     const Rect box{x0 + (i % cols) * cell, p + (i / cols) * row_h, cell, cell};
@@ -211,7 +212,8 @@ Laid app_icons(const Ctx& c, double cell, double icon) {
       f.item.h = row_h;
     }
     if (auto s = space_label(c.rows[i], c)) {
-      set_space_box(*s, f.icon.x - 4, f.icon.y - 4);
+      // Centred on the icon's top edge: the corners belong to the hint, badge, picture and chips.
+      set_space_box(*s, f.icon.x + (icon - s->box.w) / 2, f.icon.y - s->box.h / 2);
       f.space = std::move(s);
     }
     place_status(f, c.rows[i], c.look, f.icon, clamp(icon * 0.28, 16, 30));
@@ -267,22 +269,12 @@ Laid thumbnails(const Ctx& c, double cell, double icon) {
                    std::max(0.0, right(f.item) - THUMB_INSET - title_x), c.label_h};
     const Rect area{in_x, line_y + t + THUMB_INSET, w[i], h};
     f.image_area = area;
-    const double a = c.rows[i].aspect;
-    Rect shown = area;
-    if (std::isfinite(a) && a > 0) {
-      const double fw = a > area.w / area.h ? area.w : area.h * a;
-      const double fh = a > area.w / area.h ? area.w / a : area.h;
-      shown = Rect{area.x + (area.w - fw) / 2, area.y + (area.h - fh) / 2, fw, fh};
-      f.image = shown;
-    } else {
-      const double s = std::min({area.w, 64.0, area.h});
-      f.placeholder = Rect{area.x + (area.w - s) / 2, area.y + (area.h - s) / 2, s, s};
-    }
     if (auto s = space_label(c.rows[i], c)) {
       set_space_box(*s, right(area) - s->box.w - THUMB_INSET, area.y + THUMB_INSET);
       f.space = std::move(s);
     }
-    place_status(f, c.rows[i], c.look, shown, clamp(h * 0.14, 16, 30));
+    f.chip_size = std::round(clamp(h * 0.14, 16, 30));
+    refit_thumbnail(f, c.rows[i], c.look);
     place_profile(f, c.rows[i], f.icon, 11);
     place_dock_badge(f, c.rows[i], f.icon, c.measure);
     place_hint(f, i, c.look, f.item);
@@ -319,6 +311,27 @@ double fit_factor(const Ctx& c, const Base& b, double allowed_h, double search) 
 }
 
 }  // namespace
+
+void refit_thumbnail(ItemFrames& f, const PanelRow& row, const Look& look) {
+  if (!f.image_area) return;
+  const Rect& area = *f.image_area;
+  const double a = row.aspect;
+  Rect shown = area;
+  f.image.reset();
+  f.placeholder.reset();
+  if (std::isfinite(a) && a > 0) {
+    const bool wide = a > area.w / area.h;
+    const double fw = wide ? area.w : area.h * a;
+    const double fh = wide ? area.w / a : area.h;
+    shown = Rect{area.x + (area.w - fw) / 2, area.y + (area.h - fh) / 2, fw, fh};
+    f.image = shown;
+  } else {
+    const double s = std::min({area.w, 64.0, area.h});
+    f.placeholder = Rect{area.x + (area.w - s) / 2, area.y + (area.h - s) / 2, s, s};
+  }
+  f.chips = {};
+  place_status(f, row, look, shown, f.chip_size);
+}
 
 PanelFrames panel_layout(std::span<const PanelRow> rows, const Look& look, const Rect& screen,
                          std::optional<Kept> kept, bool searching, const Measure& measure) {

@@ -100,6 +100,11 @@ struct Kept {
 PanelFrames panel_layout(std::span<const PanelRow> rows, const Look& look, const Rect& screen,
                          std::optional<Kept> kept, bool searching, const Measure& measure);
 
+// Fits a thumbnail item's window image (or the placeholder icon) into its image area for the
+// row's current aspect, and places its status chips on the result again; the rest of the item
+// stays. Used when a new image changes the aspect too little to lay the panel out again.
+void refit_thumbnail(ItemFrames& item, const PanelRow& row, const Look& look);
+
 // The selection highlight of item `index` (which must exist).
 Rect highlight_frame(const PanelFrames& frames, size_t index);
 

@@ -144,7 +144,7 @@ TEST(PanelLayout, AppIconsTitleModes) {
   f = lay(rows(2), l);
   EXPECT_FALSE(f.items[0].title);
   EXPECT_TRUE(f.name_label);
-  EXPECT_EQ(f.name_offset, std::min(72 * 0.8 + 16, 96.0));
+  EXPECT_EQ(f.name_offset, 12 + std::min(72 * 0.8 + 16, 96.0));  // from the icon's top
   EXPECT_EQ(f.items[0].item.h, 96);
 
   l.showTitles = 0;
