@@ -99,12 +99,6 @@ QImage placeholder_icon(const PanelRow& row, int px) {
   return img;
 }
 
-// `src` scaled to `px` device pixels (aspect kept), from `cache` while the size holds.
-const QImage& scaled(const QImage& src, QImage& cache, QSize px) {
-  if (cache.size() != px) cache = src.scaled(px, Qt::KeepAspectRatio, Qt::SmoothTransformation);
-  return cache;
-}
-
 double device_scale(const QPainter& p) { return std::max(1.0, p.deviceTransform().m11()); }
 
 Qt::TextElideMode elide(uint8_t truncation) {
@@ -268,7 +262,7 @@ void Panel::take(std::vector<PanelItem> entries) {
       e.row.aspect = static_cast<double>(e.image.width()) / e.image.height();
     }
     rows_.push_back(std::move(e.row));
-    images_.push_back(Images{std::move(e.icon), std::move(e.profile), std::move(e.image), {}, {}});
+    images_.push_back(Images{std::move(e.icon), std::move(e.profile), std::move(e.image)});
   }
 }
 
@@ -336,7 +330,7 @@ void Panel::show(std::vector<PanelItem> entries, size_t selected, const Look& lo
       alpha_anim_.setStartValue(0.0);
       alpha_anim_.setEndValue(alpha);
       alpha_anim_.start();
-    } else {
+    } else if (window_->windowOpacity() != alpha) {
       window_->setWindowOpacity(alpha);
     }
     window_->show();
@@ -447,7 +441,6 @@ void Panel::update_thumb(size_t index, QImage image) {
   const double old = row.aspect;
   row.aspect = static_cast<double>(image.width()) / image.height();
   images_[index].image = std::move(image);
-  images_[index].image_cache = QImage();
   if (look_ && look_->style == Style::Thumbnails && std::abs(row.aspect - old) > 0.01 * old) {
     layout();
     return;
@@ -491,15 +484,9 @@ void Panel::paint_window(QPainter& p) {
     Images& im = images_[selected_];
     if (!im.image.isNull()) {
       const double s = device_scale(p);
-      const QImage& img = scaled(im.image, im.image_cache, (area.size() * s).toSize());
+      const QImage& img = scaled(im.image, (area.size() * s).toSize(), 8 * s);
       const QSizeF size = QSizeF(img.size()) / s;
-      const QRectF r(area.center() - QPointF(size.width() / 2, size.height() / 2), size);
-      QPainterPath clip;
-      clip.addRoundedRect(r, 8, 8);
-      p.save();
-      p.setClipPath(clip);
-      p.drawImage(r, img);
-      p.restore();
+      p.drawImage(QRectF(area.center() - QPointF(size.width() / 2, size.height() / 2), size), img);
     } else {
       paint_icon(p, selected_, QRectF(area.center() - QPointF(32, 32), QSizeF(64, 64)));
     }
@@ -519,38 +506,61 @@ void Panel::paint_window(QPainter& p) {
 
 void Panel::paint_rows(QPainter& p, QSize size) {
   if (!look_) return;
+  const QRectF all(QPointF(0, 0), QSizeF(size));
   const std::optional<ScrollFade> fade =
       look_->scrollFade ? scroll_fade(Point{rows_view_->origin.x(), rows_view_->origin.y()}, size.width(),
                                       size.height(), frames_.rows_w, frames_.rows_h)
                         : std::nullopt;
-  if (!fade) {
-    paint_list(p);
+  if (!fade || (!fade->start_clear && !fade->end_clear)) {
+    paint_list(p, all);
     return;
   }
-  // The list is drawn into a layer whose scrolled-past edges are faded, so the fade never
-  // touches the window's background.
+  // Only the bands at a scrolled-past edge fade: each is drawn into a small layer whose alpha
+  // ramps to clear, so the fade never touches the window's background; the rest is drawn
+  // directly.
+  const bool v = fade->vertical;
+  const double len = v ? all.height() : all.width();
+  const double band = fade->stop * len;
+  auto band_rect = [&](bool start) {
+    const double at = start ? 0 : len - band;
+    return v ? QRectF(0, at, all.width(), band) : QRectF(at, 0, band, all.height());
+  };
+  QRectF direct = all;
+  if (fade->start_clear) (v ? direct.setTop(band) : direct.setLeft(band));
+  if (fade->end_clear) (v ? direct.setBottom(len - band) : direct.setRight(len - band));
+  p.save();
+  p.setClipRect(direct);
+  paint_list(p, direct);
+  p.restore();
   const double s = device_scale(p);
-  QImage layer((QSizeF(size) * s).toSize(), QImage::Format_ARGB32_Premultiplied);
-  layer.setDevicePixelRatio(s);
-  layer.fill(Qt::transparent);
-  {
+  for (bool start : {true, false}) {
+    if (start ? !fade->start_clear : !fade->end_clear) continue;
+    const QRectF r = band_rect(start);
+    QImage layer((r.size() * s).toSize(), QImage::Format_ARGB32_Premultiplied);
+    if (layer.isNull()) continue;
+    layer.setDevicePixelRatio(s);
+    layer.fill(Qt::transparent);
     QPainter lp(&layer);
-    paint_list(lp);
+    lp.translate(-r.topLeft());
+    paint_list(lp, r);
+    lp.resetTransform();
     lp.setCompositionMode(QPainter::CompositionMode_DestinationIn);
-    const QPointF end = fade->vertical ? QPointF(0, size.height()) : QPointF(size.width(), 0);
-    QLinearGradient g(QPointF(0, 0), end);
-    g.setColorAt(0, fade->start_clear ? Qt::transparent : Qt::black);
-    g.setColorAt(fade->stop, Qt::black);
-    g.setColorAt(1 - fade->stop, Qt::black);
-    g.setColorAt(1, fade->end_clear ? Qt::transparent : Qt::black);
-    lp.fillRect(QRectF(QPointF(0, 0), QSizeF(size)), g);
+    const QRectF local(QPointF(0, 0), r.size());
+    QLinearGradient g(local.topLeft(), v ? local.bottomLeft() : local.topRight());
+    g.setColorAt(0, start ? Qt::transparent : Qt::black);
+    g.setColorAt(1, start ? Qt::black : Qt::transparent);
+    lp.fillRect(local, g);
+    lp.end();
+    p.drawImage(r.topLeft(), layer);
   }
-  p.drawImage(QPointF(0, 0), layer);
 }
 
-void Panel::paint_list(QPainter& p) {
+void Panel::paint_list(QPainter& p, const QRectF& area) {
+  p.save();
   p.setRenderHints(QPainter::Antialiasing | QPainter::SmoothPixmapTransform | QPainter::TextAntialiasing);
   p.translate(-rows_view_->origin);
+  // Items outside the area are skipped; the margin covers decorations that overhang an item.
+  const QRectF visible = area.translated(rows_view_->origin).adjusted(-24, -24, 24, 24);
   const Colors c = colors(dark());
   const double radius = frames_.highlight_radius;
   const auto& hov = rows_view_->hovered;
@@ -577,7 +587,9 @@ void Panel::paint_list(QPainter& p) {
     p.setBrush(look_->style == Style::Titles ? c.quaternary : c.tertiary);
     p.drawRoundedRect(highlight_, radius, radius);
   }
-  for (size_t i = 0; i < frames_.items.size() && i < rows_.size(); ++i) paint_item(p, i);
+  for (size_t i = 0; i < frames_.items.size() && i < rows_.size(); ++i) {
+    if (q(frames_.items[i].item).intersects(visible)) paint_item(p, i);
+  }
 
   if (frames_.name_label && !rows_.empty()) {
     const size_t i = hov && *hov < rows_.size() ? *hov : selected_;
@@ -594,19 +606,46 @@ void Panel::paint_list(QPainter& p) {
     p.setPen(c.secondary);
     p.drawText(q(*frames_.no_matches), Qt::AlignLeft | Qt::AlignVCenter, "No matches");
   }
+  p.restore();
+}
+
+const QImage& Panel::scaled(const QString& key, const std::function<QImage()>& make) {
+  auto it = scaled_.find(key);
+  if (it == scaled_.end()) {
+    if (scaled_.size() > 512) scaled_.clear();  // a bound, not a policy: it refills in one summon
+    it = scaled_.insert(key, make());
+  }
+  return *it;
+}
+
+const QImage& Panel::scaled(const QImage& src, QSize px, double radius) {
+  const QString key = QString("image:%1:%2x%3:%4").arg(src.cacheKey()).arg(px.width()).arg(px.height()).arg(radius);
+  return scaled(key, [&] {
+    const QImage img = src.scaled(px, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+    if (radius <= 0) return img;
+    // Corners are cut once here rather than clipped on every paint.
+    QImage out(img.size(), QImage::Format_ARGB32_Premultiplied);
+    out.fill(Qt::transparent);
+    QPainter p(&out);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(Qt::NoPen);
+    p.setBrush(img);
+    p.drawRoundedRect(QRectF(out.rect()), radius, radius);
+    return out;
+  });
 }
 
 void Panel::paint_icon(QPainter& p, size_t i, const QRectF& r) {
-  Images& im = images_[i];
-  const double s = device_scale(p);
-  const QSize px = (r.size() * s).toSize();
+  const QImage& icon = images_[i].icon;
+  const QSize px = (r.size() * device_scale(p)).toSize();
   if (px.isEmpty()) return;
-  if (im.icon.isNull()) {
-    if (im.icon_cache.size() != px) im.icon_cache = placeholder_icon(rows_[i], px.width());
-    p.drawImage(r, im.icon_cache);
-  } else {
-    p.drawImage(r, scaled(im.icon, im.icon_cache, px));
+  if (!icon.isNull()) {
+    p.drawImage(r, scaled(icon, px));
+    return;
   }
+  const PanelRow& row = rows_[i];
+  const QString key = QString("initial:%1:%2:%3").arg(qs(row.bundle_id), qs(row.app_name)).arg(px.width());
+  p.drawImage(r, scaled(key, [&] { return placeholder_icon(row, px.width()); }));
 }
 
 void Panel::paint_box_label(QPainter& p, const BoxLabel& l, const QColor& fill, const QColor& border,
@@ -634,12 +673,7 @@ void Panel::paint_item(QPainter& p, size_t i) {
     if (f.image && !im.image.isNull()) {
       const QRectF r = q(*f.image);
       const double s = device_scale(p);
-      QPainterPath clip;
-      clip.addRoundedRect(r, 6, 6);
-      p.save();
-      p.setClipPath(clip);
-      p.drawImage(r, scaled(im.image, im.image_cache, (r.size() * s).toSize()));
-      p.restore();
+      p.drawImage(r, scaled(im.image, (r.size() * s).toSize(), 6 * s));
     } else if (f.placeholder) {
       paint_icon(p, i, q(*f.placeholder));
     }

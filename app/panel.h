@@ -6,6 +6,7 @@
 #pragma once
 
 #include <QFont>
+#include <QHash>
 #include <QImage>
 #include <QVariantAnimation>
 #include <QWidget>
@@ -106,7 +107,6 @@ class Panel {
   friend class PanelWindow;
   struct Images {
     QImage icon, profile, image;
-    QImage icon_cache, image_cache;  // scaled for drawing, rebuilt when the size changes
   };
 
   bool motion() const { return !reduce_motion_; }
@@ -119,7 +119,7 @@ class Panel {
 
   void paint_window(QPainter& p);
   void paint_rows(QPainter& p, QSize size);
-  void paint_list(QPainter& p);
+  void paint_list(QPainter& p, const QRectF& area);  // `area` in the view's coordinates
   void paint_item(QPainter& p, size_t i);
   void paint_icon(QPainter& p, size_t i, const QRectF& r);
   void paint_box_label(QPainter& p, const BoxLabel& l, const QColor& fill, const QColor& border,
@@ -140,6 +140,12 @@ class Panel {
   QRectF highlight_;
   QVariantAnimation highlight_anim_, scroll_anim_, alpha_anim_;
   mutable std::map<std::pair<double, bool>, QFont> fonts_;
+  // Icons and window images scaled for drawing, kept across summons: the same apps and the
+  // same cached thumbnails come back every time.
+  QHash<QString, QImage> scaled_;
+  const QImage& scaled(const QString& key, const std::function<QImage()>& make);
+  // `src` scaled to `px` device pixels, aspect kept, corners rounded by `radius` pixels.
+  const QImage& scaled(const QImage& src, QSize px, double radius = 0);
 };
 
 }  // namespace mirvex

@@ -55,12 +55,12 @@ QPainterPath unit_symbol(std::string_view name, double w) {
     eye.cubicTo(0.25, 0.12, 0.75, 0.12, 0.98, 0.5);
     eye.cubicTo(0.75, 0.88, 0.25, 0.88, 0.02, 0.5);
     QPainterPath pupil;
-    pupil.addEllipse(QPointF(0.5, 0.5), 0.16, 0.16);
+    pupil.addEllipse(QPointF(0.5, 0.5), 0.13, 0.13);
     QPainterPath slash;
     slash.moveTo(0.12, 0.08);
     slash.lineTo(0.88, 0.92);
     // The eye with its pupil cut out, a gap round the slash, and the slash.
-    const QPainterPath body = eye.subtracted(pupil).subtracted(stroked(slash, w * 2.8));
+    const QPainterPath body = eye.subtracted(pupil).subtracted(stroked(slash, w * 2.2));
     return body.united(stroked(slash, w));
   }
   return p;

@@ -288,6 +288,28 @@ TEST_F(PanelTest, RenderedHighlightSitsOnTheSelection) {
   EXPECT_EQ(it.size(), 3u);
 }
 
+// A list that scrolls fades at the edge where content continues, and only there.
+TEST_F(PanelTest, ScrollFadeClearsTheEdgeWhereContentContinues) {
+  auto same = items(30);
+  for (PanelItem& i : same) i.row.bundle_id = "org.example.same";  // identical icons
+  for (bool on : {true, false}) {
+    Look l = look(Style::Titles, 400);
+    l.theme = Theme::Light;
+    l.scrollFade = on;
+    panel.render(same, 0, l);
+    const QImage img = grab();
+    // Icon centres sit at 40 + 48 k; row 7's (376) is in the bottom 36-point band, row 3's is not.
+    auto icon = [&](int k) { return img.pixelColor(32, 40 + 48 * k); };
+    const int diff = std::abs(icon(7).lightness() - icon(3).lightness()) + std::abs(icon(7).alpha() - icon(3).alpha());
+    if (on) {
+      EXPECT_GT(diff, 20);
+    } else {
+      EXPECT_EQ(diff, 0);
+    }
+    EXPECT_EQ(icon(0), icon(3)) << on;  // the top is not scrolled past: no fade there
+  }
+}
+
 TEST_F(PanelTest, ShotsWriteEveryStyleSizeAndTheme) {
   QTemporaryDir dir;
   ASSERT_TRUE(dir.isValid());
