@@ -11,8 +11,8 @@ deps:
 test: deps
 	cmake --preset asan
 	cmake --build --preset asan -j $(JOBS)
-	ctest --preset asan
 	scripts/fuzz 5
+	ctest --preset asan
 
 fuzz: deps
 	scripts/fuzz $(or $(SECONDS),60) $(NAME)

@@ -1,0 +1,1265 @@
+#include "sys/sim/sim.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+#include <thread>
+
+namespace mirvex::sys::sim {
+
+namespace {
+
+constexpr int32_t PROC_NOT_FOUND = -600;             // GetProcessForPID and friends
+constexpr int32_t CG_ERROR_FAILURE = 1000;           // kCGErrorFailure
+constexpr int32_t HOTKEY_EXISTS = -9878;             // eventHotKeyExistsErr
+constexpr int32_t HOTKEY_INVALID = -9879;            // eventHotKeyInvalidErr
+constexpr int64_t CAPTURE_DECLINED = -3801;          // the user declined screen recording
+constexpr int64_t CAPTURE_NO_WINDOW = -3815;         // the window is not shareable (gone)
+
+bool contains(const Rect& r, Point p) { return p.x >= r.x && p.x < r.x + r.w && p.y >= r.y && p.y < r.y + r.h; }
+
+void merge_raw(Value& entry, const Value& raw) {
+  if (const Dict* d = raw.dict())
+    for (const auto& [k, v] : *d) {
+      if (v.is_null()) entry.erase(k);
+      else entry.set(k, v);
+    }
+}
+
+// Runs `f` on a thread of its own and waits for it: callers see a backend thread, as the
+// platform promises, while the order of events stays deterministic.
+template <class F>
+void on_backend_thread(F&& f) {
+  std::thread t(std::forward<F>(f));
+  t.join();
+}
+
+Image solid(int w, int h, uint32_t argb) {
+  return Image{w, h, std::vector<uint32_t>(static_cast<size_t>(w) * static_cast<size_t>(h), argb)};
+}
+
+}  // namespace
+
+Sim::Sim(MainQueue& queue, Desktop desktop) : queue_(queue), d_(std::move(desktop)) {}
+
+Sim::~Sim() {
+  std::unique_lock lock(mu_);
+  closing_ = true;
+  tap_wake_.notify_all();
+  tap_wake_.wait(lock, [&] { return !tap_running_; });
+}
+
+void Sim::reset(Desktop desktop) {
+  std::lock_guard lock(mu_);
+  d_ = std::move(desktop);
+}
+
+Desktop Sim::desktop() const {
+  std::lock_guard lock(mu_);
+  return d_;
+}
+
+Journal Sim::journal() const {
+  std::lock_guard lock(mu_);
+  return journal_;
+}
+
+void Sim::set_faults(Faults faults) {
+  std::lock_guard lock(mu_);
+  d_.faults = std::move(faults);
+}
+
+// ---------------------------------------------------------------- lookups (mu_ held)
+
+App* Sim::app_locked(Pid pid) {
+  for (App& a : d_.apps)
+    if (a.pid == pid) return &a;
+  return nullptr;
+}
+
+Window* Sim::window_locked(Wid wid) {
+  for (Window& w : d_.windows)
+    if (w.wid == wid) return &w;
+  return nullptr;
+}
+
+AxElement Sim::element_of(const Window& w) const { return AxElement{w.pid, w.element ? w.element : w.wid}; }
+
+Window* Sim::window_of_element_locked(const AxElement& e) {
+  for (Window& w : d_.windows)
+    if (element_of(w) == e) return &w;
+  return nullptr;
+}
+
+AppInfo Sim::info_locked(const App& a) const {
+  return AppInfo{a.pid, a.name, a.bundle_id, a.bundle_path, a.policy, a.hidden, false};
+}
+
+std::set<SpaceId> Sim::visible_spaces_locked() const {
+  std::set<SpaceId> shown;
+  for (const Display& d : d_.displays) shown.insert(d.current);
+  return shown;
+}
+
+bool Sim::onscreen_locked(const Window& w) const {
+  if (w.onscreen) return *w.onscreen;
+  if (w.minimized) return false;
+  for (const App& a : d_.apps)
+    if (a.pid == w.pid && a.hidden) return false;
+  if (w.spaces.empty()) return true;
+  auto shown = visible_spaces_locked();
+  return std::any_of(w.spaces.begin(), w.spaces.end(), [&](SpaceId s) { return shown.count(s) > 0; });
+}
+
+// The platform lists an application's windows on the shown Spaces and its minimised ones.
+bool Sim::ax_listed_locked(const Window& w) const {
+  if (!w.ax_listed || w.desktop) return false;
+  if (w.minimized || w.spaces.empty()) return true;
+  auto shown = visible_spaces_locked();
+  return std::any_of(w.spaces.begin(), w.spaces.end(), [&](SpaceId s) { return shown.count(s) > 0; });
+}
+
+Value Sim::entry_locked(const Window& w) const {
+  Value e;
+  e.set(wl::LAYER, Value(int64_t{w.layer}));
+  e.set(wl::NUMBER, Value(w.wid));
+  e.set(wl::OWNER_PID, Value(int64_t{w.pid}));
+  e.set(wl::BOUNDS, rect_dict(w.bounds));
+  e.set(wl::ALPHA, Value(w.alpha));
+  if (onscreen_locked(w)) e.set(wl::IS_ONSCREEN, Value(true));  // the platform omits it when off screen
+  std::optional<std::string> owner = w.owner_name;
+  if (!owner)
+    for (const App& a : d_.apps)
+      if (a.pid == w.pid) owner = a.name;
+  if (owner) e.set(wl::OWNER_NAME, Value(*owner));
+  if (!w.title.empty()) e.set(wl::NAME, Value(w.title));
+  merge_raw(e, w.raw);
+  return e;
+}
+
+Value Sim::display_spaces_locked() const {
+  Array displays;
+  for (const Display& d : d_.displays) {
+    Value entry;
+    if (d.uuid) entry.set(ds::DISPLAY_IDENTIFIER, Value(*d.uuid));
+    Array spaces;
+    for (const Space& s : d.spaces) {
+      Value se;
+      se.set(ds::ID64, Value(static_cast<int64_t>(s.id)));
+      se.set("ManagedSpaceID", Value(static_cast<int64_t>(s.id)));
+      se.set(ds::TYPE, Value(s.type));
+      merge_raw(se, s.raw);
+      spaces.push_back(std::move(se));
+    }
+    entry.set(ds::SPACES, Value(std::move(spaces)));
+    Value current;
+    current.set(ds::ID64, Value(static_cast<int64_t>(d.current)));
+    entry.set("Current Space", std::move(current));
+    merge_raw(entry, d.raw);
+    displays.push_back(std::move(entry));
+  }
+  return Value(std::move(displays));
+}
+
+// ---------------------------------------------------------------- notifications
+
+void Sim::flush(Outbox& out) {
+  for (Task& t : out) t();
+  out.clear();
+}
+
+void Sim::workspace_note_locked(Outbox& out, const char* name, std::optional<AppInfo> app) {
+  for (const auto& [token, entry] : workspace_observers_) {
+    if (entry.first != name) continue;
+    WorkspaceCallback cb = entry.second;
+    WorkspaceNote n{name, app};
+    out.push_back([this, cb, n] { queue_.post([cb, n] { cb(n); }); });
+  }
+}
+
+// Delivered to registrations on the element itself and on its application's element, which
+// on the platform covers the application's children too.
+void Sim::ax_note_locked(Outbox& out, Pid pid, AxElement element, const char* name) {
+  const AxElement app{pid, 0};
+  for (const auto& [id, obs] : ax_observers_) {
+    if (obs.pid != pid || !obs.dispatch) continue;
+    for (const Registration& r : obs.registrations) {
+      if (r.notification != name || !(r.element == element || r.element == app)) continue;
+      AxCallback cb = obs.callback;
+      Dispatch dispatch = obs.dispatch;
+      std::string n = name;
+      int64_t ctx = r.context;
+      out.push_back([cb, dispatch, element, n, ctx] { dispatch([cb, element, n, ctx] { cb(element, n, ctx); }); });
+      break;  // one callback per observer
+    }
+  }
+}
+
+void Sim::ws_note_locked(Outbox& out, uint32_t event, Wid wid) {
+  const bool system = event == 1325 || event == 1326;
+  if (!system && !requested_.count(wid)) return;
+  std::vector<uint8_t> data(system ? 16 : 8, 0);
+  std::memcpy(data.data() + (system ? 8 : 0), &wid, sizeof wid);  // little-endian hosts only
+  for (const auto& [ev, proc] : system ? system_procs_ : connection_procs_) {
+    if (ev != event) continue;
+    NotifyProc p = proc;
+    out.push_back([this, p, event, data] { queue_.post([p, event, data] { p(event, data); }); });
+  }
+}
+
+// ---------------------------------------------------------------- changes by test code
+
+void Sim::activate_locked(Outbox& out, Pid pid) {
+  App* a = app_locked(pid);
+  if (!a) return;
+  d_.front = pid;
+  workspace_note_locked(out, note::ACTIVATED, info_locked(*a));
+}
+
+void Sim::hide_locked(Outbox& out, Pid pid, bool hidden) {
+  App* a = app_locked(pid);
+  if (!a || a->hidden == hidden) return;
+  a->hidden = hidden;
+  workspace_note_locked(out, hidden ? note::HIDDEN : note::UNHIDDEN, info_locked(*a));
+}
+
+void Sim::terminate_locked(Outbox& out, Pid pid) {
+  App* a = app_locked(pid);
+  if (!a) return;
+  AppInfo info = info_locked(*a);
+  info.terminated = true;
+  std::erase_if(d_.apps, [pid](const App& x) { return x.pid == pid; });
+  std::erase_if(d_.windows, [pid](const Window& w) { return w.pid == pid; });
+  if (d_.front == pid) d_.front.reset();
+  workspace_note_locked(out, note::TERMINATED, std::move(info));
+}
+
+void Sim::set_minimized_locked(Outbox& out, Window& w, bool on) {
+  if (w.minimized == on) return;
+  w.minimized = on;
+  ax_note_locked(out, w.pid, element_of(w), on ? ax::WINDOW_MINIATURIZED : ax::WINDOW_DEMINIATURIZED);
+}
+
+void Sim::launch(App app) {
+  Outbox out;
+  {
+    std::lock_guard lock(mu_);
+    if (app_locked(app.pid)) return;
+    d_.apps.push_back(app);
+    workspace_note_locked(out, note::LAUNCHED, info_locked(d_.apps.back()));
+  }
+  flush(out);
+}
+
+void Sim::terminate(Pid pid) {
+  Outbox out;
+  {
+    std::lock_guard lock(mu_);
+    terminate_locked(out, pid);
+  }
+  flush(out);
+}
+
+void Sim::activate(Pid pid) {
+  Outbox out;
+  {
+    std::lock_guard lock(mu_);
+    activate_locked(out, pid);
+  }
+  flush(out);
+}
+
+void Sim::hide(Pid pid) {
+  Outbox out;
+  {
+    std::lock_guard lock(mu_);
+    hide_locked(out, pid, true);
+  }
+  flush(out);
+}
+
+void Sim::unhide(Pid pid) {
+  Outbox out;
+  {
+    std::lock_guard lock(mu_);
+    hide_locked(out, pid, false);
+  }
+  flush(out);
+}
+
+void Sim::switch_space(SpaceId id) {
+  Outbox out;
+  {
+    std::lock_guard lock(mu_);
+    for (Display& d : d_.displays)
+      for (const Space& s : d.spaces)
+        if (s.id == id && d.current != id) {
+          d.current = id;
+          workspace_note_locked(out, note::SPACE_CHANGED, std::nullopt);
+        }
+  }
+  flush(out);
+}
+
+void Sim::create_window(Window w) {
+  Outbox out;
+  {
+    std::lock_guard lock(mu_);
+    if (window_locked(w.wid)) return;
+    d_.windows.insert(d_.windows.begin(), w);
+    ax_note_locked(out, w.pid, element_of(w), ax::WINDOW_CREATED);
+    ws_note_locked(out, 1325, w.wid);
+  }
+  flush(out);
+}
+
+void Sim::destroy_window(Wid wid) {
+  Outbox out;
+  {
+    std::lock_guard lock(mu_);
+    Window* w = window_locked(wid);
+    if (!w) return;
+    ax_note_locked(out, w->pid, element_of(*w), ax::ELEMENT_DESTROYED);
+    ws_note_locked(out, 804, wid);
+    ws_note_locked(out, 1326, wid);
+    for (App& a : d_.apps)
+      if (a.focused == wid) a.focused.reset();
+    std::erase_if(d_.windows, [wid](const Window& x) { return x.wid == wid; });
+    requested_.erase(wid);
+  }
+  flush(out);
+}
+
+void Sim::set_minimized(Wid wid, bool on) {
+  Outbox out;
+  {
+    std::lock_guard lock(mu_);
+    if (Window* w = window_locked(wid)) set_minimized_locked(out, *w, on);
+  }
+  flush(out);
+}
+
+void Sim::set_fullscreen(Wid wid, bool on) {
+  Outbox out;
+  {
+    std::lock_guard lock(mu_);
+    Window* w = window_locked(wid);
+    if (!w || w->fullscreen == on) return;
+    w->fullscreen = on;
+    ax_note_locked(out, w->pid, element_of(*w), ax::WINDOW_RESIZED);
+  }
+  flush(out);
+}
+
+void Sim::set_bounds(Wid wid, Rect bounds) {
+  Outbox out;
+  {
+    std::lock_guard lock(mu_);
+    Window* w = window_locked(wid);
+    if (!w || w->bounds == bounds) return;
+    const bool resized = w->bounds.w != bounds.w || w->bounds.h != bounds.h;
+    w->bounds = bounds;
+    if (resized) ax_note_locked(out, w->pid, element_of(*w), ax::WINDOW_RESIZED);
+    ws_note_locked(out, resized ? 807 : 806, wid);
+  }
+  flush(out);
+}
+
+void Sim::set_title(Wid wid, std::string title) {
+  Outbox out;
+  {
+    std::lock_guard lock(mu_);
+    Window* w = window_locked(wid);
+    if (!w || w->title == title) return;
+    w->title = std::move(title);
+    ax_note_locked(out, w->pid, element_of(*w), ax::TITLE_CHANGED);
+  }
+  flush(out);
+}
+
+void Sim::raise(Wid wid) {
+  Outbox out;
+  {
+    std::lock_guard lock(mu_);
+    auto it = std::find_if(d_.windows.begin(), d_.windows.end(), [wid](const Window& w) { return w.wid == wid; });
+    if (it == d_.windows.end()) return;
+    std::rotate(d_.windows.begin(), it, it + 1);
+    ws_note_locked(out, 808, wid);
+  }
+  flush(out);
+}
+
+void Sim::set_pointer(Point ws) {
+  std::lock_guard lock(mu_);
+  d_.pointer = ws;
+}
+
+// ---------------------------------------------------------------- window list
+
+std::optional<Value> Sim::window_list(uint32_t options, Wid relative_to) {
+  std::lock_guard lock(mu_);
+  if (d_.faults.window_list_fails) return std::nullopt;
+  const bool above = options & wl::ON_SCREEN_ABOVE, below = options & wl::ON_SCREEN_BELOW;
+  const bool including = options & wl::INCLUDING_WINDOW;
+  auto rel = std::find_if(d_.windows.begin(), d_.windows.end(), [&](const Window& w) { return w.wid == relative_to; });
+  Array list;
+  for (auto it = d_.windows.begin(); it != d_.windows.end(); ++it) {
+    const Window& w = *it;
+    const bool is_rel = it == rel;
+    if (above || below) {
+      if (rel == d_.windows.end()) break;
+      const bool side = above ? it < rel : it > rel;
+      if (!side && !(including && is_rel)) continue;
+      if (!is_rel && !onscreen_locked(w)) continue;
+    } else if (including) {
+      if (!is_rel) continue;
+    } else if ((options & wl::ON_SCREEN_ONLY) && !onscreen_locked(w)) {
+      continue;
+    }
+    if ((options & wl::EXCLUDE_DESKTOP) && w.desktop) continue;
+    list.push_back(entry_locked(w));
+  }
+  return Value(std::move(list));
+}
+
+// ---------------------------------------------------------------- private functions
+
+bool Sim::open_library(std::string_view path) { return path == SKYLIGHT || path == APPLICATION_SERVICES || path == LOGIN; }
+
+std::any Sim::symbol(std::string_view name) {
+  {
+    std::lock_guard lock(mu_);
+    const auto& missing = d_.faults.missing_symbols;
+    if (std::find(missing.begin(), missing.end(), name) != missing.end()) return {};
+  }
+  auto pid_of = [this](const Psn& psn) -> std::optional<Pid> {
+    Pid pid = static_cast<Pid>(psn.low);
+    if (psn.high != 0 || !app_locked(pid)) return std::nullopt;
+    return pid;
+  };
+  if (name == "CGSMainConnectionID") return fn::CGSMainConnectionID([] { return CID; });
+  if (name == "CGSCopyManagedDisplaySpaces")
+    return fn::CGSCopyManagedDisplaySpaces([this](Cid) -> std::optional<Value> {
+      std::lock_guard lock(mu_);
+      if (d_.faults.display_spaces_fails) return std::nullopt;
+      return display_spaces_locked();
+    });
+  if (name == "CGSManagedDisplayGetCurrentSpace")
+    return fn::CGSManagedDisplayGetCurrentSpace([this](Cid, const std::string& uuid) -> SpaceId {
+      std::lock_guard lock(mu_);
+      for (const Display& d : d_.displays)
+        if (d.uuid == uuid) return d.current;
+      return 0;
+    });
+  if (name == "CGSCopyWindowsWithOptionsAndTags")
+    return fn::CGSCopyWindowsWithOptionsAndTags(
+        [this](Cid, uint32_t, const Value& spaces, uint32_t, uint64_t&, uint64_t&) -> std::optional<Value> {
+          const Array* ids = spaces.array();
+          if (!ids) return std::nullopt;
+          std::lock_guard lock(mu_);
+          Array out;
+          for (const Window& w : d_.windows)
+            for (const Value& id : *ids)
+              if (const Number* n = id.number();
+                  n && std::find(w.spaces.begin(), w.spaces.end(), static_cast<SpaceId>(n->as_int64())) != w.spaces.end()) {
+                out.push_back(Value(int64_t{w.wid}));
+                break;
+              }
+          return Value(std::move(out));
+        });
+  if (name == "CGSSetSymbolicHotKeyEnabled")
+    return fn::CGSSetSymbolicHotKeyEnabled([this](int32_t hotkey, bool on) {
+      std::lock_guard lock(mu_);
+      journal_.symbolic_hotkeys[hotkey] = on;
+      return int32_t{0};
+    });
+  if (name == "GetProcessForPID")
+    return fn::GetProcessForPID([this](Pid pid, Psn& psn) {
+      std::lock_guard lock(mu_);
+      if (!app_locked(pid)) return PROC_NOT_FOUND;
+      psn = Psn{0, static_cast<uint32_t>(pid)};
+      return int32_t{0};
+    });
+  if (name == "GetProcessPID")
+    return fn::GetProcessPID([this, pid_of](const Psn& psn, Pid& pid) {
+      std::lock_guard lock(mu_);
+      auto p = pid_of(psn);
+      if (!p) return PROC_NOT_FOUND;
+      pid = *p;
+      return int32_t{0};
+    });
+  if (name == "_SLPSGetFrontProcess")
+    return fn::_SLPSGetFrontProcess([this](Psn& psn) {
+      std::lock_guard lock(mu_);
+      if (d_.faults.front_process_fails || !d_.front) return PROC_NOT_FOUND;
+      psn = Psn{0, static_cast<uint32_t>(*d_.front)};
+      return int32_t{0};
+    });
+  if (name == "_SLPSSetFrontProcessWithOptions")
+    return fn::_SLPSSetFrontProcessWithOptions([this, pid_of](const Psn& psn, Wid wid, uint32_t) {
+      Outbox out;
+      {
+        std::lock_guard lock(mu_);
+        auto pid = pid_of(psn);
+        if (!pid) return PROC_NOT_FOUND;
+        App* a = app_locked(*pid);
+        if (Window* w = window_locked(wid); w && w->pid == *pid) {
+          auto it = std::find_if(d_.windows.begin(), d_.windows.end(), [wid](const Window& x) { return x.wid == wid; });
+          std::rotate(d_.windows.begin(), it, it + 1);
+        }
+        if (a->hidden) hide_locked(out, *pid, false);
+        if (d_.front != *pid) activate_locked(out, *pid);
+      }
+      flush(out);
+      return int32_t{0};
+    });
+  if (name == "SLPSPostEventRecordTo")
+    return fn::SLPSPostEventRecordTo([this, pid_of](const Psn& psn, const EventRecord& rec) {
+      Outbox out;
+      {
+        std::lock_guard lock(mu_);
+        auto pid = pid_of(psn);
+        if (!pid) return PROC_NOT_FOUND;
+        Wid wid = 0;
+        std::memcpy(&wid, rec.data() + 0x3C, sizeof wid);
+        journal_.event_records.emplace_back(*pid, wid);
+        // The second record (byte 8 = 2) completes the key-window request.
+        Window* w = window_locked(wid);
+        if (rec[8] == 0x02 && w && w->pid == *pid) {
+          App* a = app_locked(*pid);
+          if (a->focused != wid) {
+            a->focused = wid;
+            ax_note_locked(out, *pid, element_of(*w), ax::FOCUSED_WINDOW_CHANGED);
+          }
+        }
+      }
+      flush(out);
+      return int32_t{0};
+    });
+  if (name == "_AXUIElementGetWindow")
+    return fn::_AXUIElementGetWindow([this](const AxElement& e, Wid& wid) {
+      std::lock_guard lock(mu_);
+      App* a = app_locked(e.pid);
+      if (!a) return ax_error::INVALID_ELEMENT;
+      if (a->hung) return ax_error::CANNOT_COMPLETE;
+      Window* w = window_of_element_locked(e);
+      if (!w) return ax_error::INVALID_ELEMENT;
+      wid = w->wid;
+      return ax_error::SUCCESS;
+    });
+  if (name == "_AXUIElementCreateWithRemoteToken")
+    return fn::_AXUIElementCreateWithRemoteToken([this](const RemoteToken& t) -> std::optional<AxElement> {
+      static constexpr uint8_t MAGIC[4] = {0x6F, 0x63, 0x6F, 0x63};
+      if (std::memcmp(t.data() + 8, MAGIC, 4) != 0) return std::nullopt;
+      int32_t pid = 0;
+      uint64_t number = 0;
+      std::memcpy(&pid, t.data(), 4);
+      std::memcpy(&number, t.data() + 12, 8);
+      std::lock_guard lock(mu_);
+      if (Window* w = window_of_element_locked(AxElement{pid, number})) return element_of(*w);
+      return std::nullopt;
+    });
+  if (name == "SLSRegisterConnectionNotifyProc")
+    return fn::SLSRegisterConnectionNotifyProc([this](Cid, NotifyProc proc, uint32_t event) {
+      std::lock_guard lock(mu_);
+      connection_procs_.emplace_back(event, std::move(proc));
+      return int32_t{0};
+    });
+  if (name == "SLSRegisterNotifyProc")
+    return fn::SLSRegisterNotifyProc([this](NotifyProc proc, uint32_t event) {
+      std::lock_guard lock(mu_);
+      system_procs_.emplace_back(event, std::move(proc));
+      return int32_t{0};
+    });
+  if (name == "SLSRequestNotificationsForWindows")
+    return fn::SLSRequestNotificationsForWindows([this](Cid, const std::vector<Wid>& wids) {
+      std::lock_guard lock(mu_);
+      requested_ = std::set<Wid>(wids.begin(), wids.end());
+      journal_.notification_requests.push_back(wids);
+      return int32_t{0};
+    });
+  if (name == "SLSGetWindowBounds")
+    return fn::SLSGetWindowBounds([this](Cid, Wid wid, Rect& r) {
+      std::lock_guard lock(mu_);
+      Window* w = window_locked(wid);
+      if (!w) return CG_ERROR_FAILURE;
+      r = w->bounds;
+      return int32_t{0};
+    });
+  if (name == "SLSWindowQueryWindows")
+    return fn::SLSWindowQueryWindows([](Cid, const Value& wids, int32_t count) -> std::optional<WindowQuery> {
+      const Array* a = wids.array();
+      if (!a || count < 0) return std::nullopt;
+      WindowQuery q;
+      for (size_t i = 0; i < a->size() && i < static_cast<size_t>(count); ++i)
+        if (const Number* n = (*a)[i].number()) q.wids.push_back(static_cast<Wid>(n->as_int64()));
+      return q;
+    });
+  if (name == "SLSWindowQueryResultCopyWindows")
+    return fn::SLSWindowQueryResultCopyWindows([this](const WindowQuery& q) -> std::optional<WindowIterator> {
+      std::lock_guard lock(mu_);
+      WindowIterator it;
+      for (Wid wid : q.wids)
+        if (window_locked(wid)) it.wids.push_back(wid);
+      return it;
+    });
+  if (name == "SLSWindowIteratorAdvance")
+    return fn::SLSWindowIteratorAdvance([](WindowIterator& it) {
+      if (it.next >= it.wids.size()) return false;
+      ++it.next;
+      return true;
+    });
+  // The iterator getters read the current window; before the first advance they read nothing.
+  auto current = [this](const WindowIterator& it) -> Window* {
+    return it.next == 0 || it.next > it.wids.size() ? nullptr : window_locked(it.wids[it.next - 1]);
+  };
+  if (name == "SLSWindowIteratorGetTags")
+    return fn::SLSWindowIteratorGetTags([this, current](const WindowIterator& it) {
+      std::lock_guard lock(mu_);
+      Window* w = current(it);
+      return w ? w->tags : uint64_t{0};
+    });
+  if (name == "SLSWindowIteratorGetAttributes")
+    return fn::SLSWindowIteratorGetAttributes([this, current](const WindowIterator& it) {
+      std::lock_guard lock(mu_);
+      Window* w = current(it);
+      return w ? w->attributes : uint32_t{0};
+    });
+  if (name == "SLSWindowIteratorGetParentID")
+    return fn::SLSWindowIteratorGetParentID([this, current](const WindowIterator& it) {
+      std::lock_guard lock(mu_);
+      Window* w = current(it);
+      return w ? w->parent : Wid{0};
+    });
+  if (name == "SLSWindowIteratorGetResolvedCornerRadii")
+    return fn::SLSWindowIteratorGetResolvedCornerRadii([this, current](const WindowIterator& it) -> std::optional<Value> {
+      std::lock_guard lock(mu_);
+      Window* w = current(it);
+      if (!w) return std::nullopt;
+      Array radii;
+      if (w->corner_radius) radii.assign(4, Value(*w->corner_radius));
+      return Value(std::move(radii));
+    });
+  if (name == "SLSCopySpacesForWindows")
+    return fn::SLSCopySpacesForWindows([this](Cid, uint32_t, const Value& wids) -> std::optional<Value> {
+      const Array* a = wids.array();
+      if (!a) return std::nullopt;
+      std::lock_guard lock(mu_);
+      Array out;
+      for (const Value& v : *a)
+        if (const Number* n = v.number())
+          if (Window* w = window_locked(static_cast<Wid>(n->as_int64())))
+            for (SpaceId s : w->spaces)
+              if (std::find(out.begin(), out.end(), Value(static_cast<int64_t>(s))) == out.end())
+                out.push_back(Value(static_cast<int64_t>(s)));
+      return Value(std::move(out));
+    });
+  if (name == "SLSMoveWindowsToManagedSpace")
+    return fn::SLSMoveWindowsToManagedSpace([this](Cid, const Value& wids, SpaceId space) {
+      const Array* a = wids.array();
+      if (!a) return;
+      std::lock_guard lock(mu_);
+      for (const Value& v : *a)
+        if (const Number* n = v.number()) {
+          const Wid wid = static_cast<Wid>(n->as_int64());
+          if (Window* w = window_locked(wid)) w->spaces = {space};
+          else journal_.own_spaces[wid] = space;
+        }
+    });
+  if (name == "SLSSetWindowTags")
+    return fn::SLSSetWindowTags([this](Cid, Wid wid, uint64_t tags, int32_t) {
+      std::lock_guard lock(mu_);
+      journal_.window_tags[wid] |= tags;
+      return int32_t{0};
+    });
+  if (name == "SACLockScreenImmediate")
+    return fn::SACLockScreenImmediate([this] {
+      std::lock_guard lock(mu_);
+      journal_.screen_locked = true;
+      return int32_t{0};
+    });
+  if (name == "CoreDockSendNotification")
+    return fn::CoreDockSendNotification([this](const std::string& n, int32_t arg) {
+      std::lock_guard lock(mu_);
+      journal_.dock_notifications.emplace_back(n, arg);
+      return int32_t{0};
+    });
+  return {};
+}
+
+// ---------------------------------------------------------------- screens and pointer
+
+std::vector<Screen> Sim::screens() {
+  std::lock_guard lock(mu_);
+  std::vector<Screen> out;
+  if (d_.displays.empty()) return out;
+  const double h = d_.displays.front().frame.h;
+  auto flip = [h](const Rect& r) { return Rect{r.x, h - r.y - r.h, r.w, r.h}; };
+  for (const Display& d : d_.displays) out.push_back(Screen{d.id, flip(d.frame), flip(d.visible), d.scale});
+  return out;
+}
+
+Point Sim::pointer() {
+  std::lock_guard lock(mu_);
+  const double h = d_.displays.empty() ? 0 : d_.displays.front().frame.h;
+  return Point{d_.pointer.x, h - d_.pointer.y};
+}
+
+bool Sim::warp_pointer(Point ws) {
+  std::lock_guard lock(mu_);
+  d_.pointer = ws;
+  return true;
+}
+
+uint32_t Sim::mouse_buttons() {
+  std::lock_guard lock(mu_);
+  return d_.mouse_buttons;
+}
+
+// ---------------------------------------------------------------- workspace
+
+std::vector<AppInfo> Sim::running_apps() {
+  std::lock_guard lock(mu_);
+  std::vector<AppInfo> out;
+  for (const App& a : d_.apps) out.push_back(info_locked(a));
+  return out;
+}
+
+std::optional<AppInfo> Sim::running_app(Pid pid) {
+  std::lock_guard lock(mu_);
+  if (App* a = app_locked(pid)) return info_locked(*a);
+  return std::nullopt;
+}
+
+std::optional<Pid> Sim::workspace_frontmost() {
+  std::lock_guard lock(mu_);
+  if (d_.front && app_locked(*d_.front)) return d_.front;
+  return std::nullopt;
+}
+
+bool Sim::app_hide(Pid pid) {
+  Outbox out;
+  {
+    std::lock_guard lock(mu_);
+    if (!app_locked(pid)) return false;
+    hide_locked(out, pid, true);
+  }
+  flush(out);
+  return true;
+}
+
+bool Sim::app_unhide(Pid pid) {
+  Outbox out;
+  {
+    std::lock_guard lock(mu_);
+    if (!app_locked(pid)) return false;
+    hide_locked(out, pid, false);
+  }
+  flush(out);
+  return true;
+}
+
+bool Sim::app_activate(Pid pid) {
+  Outbox out;
+  {
+    std::lock_guard lock(mu_);
+    App* a = app_locked(pid);
+    if (!a || a->policy == Policy::Prohibited) return false;
+    if (d_.front != pid) activate_locked(out, pid);
+  }
+  flush(out);
+  return true;
+}
+
+bool Sim::app_terminate(Pid pid) {
+  Outbox out;
+  {
+    std::lock_guard lock(mu_);
+    if (!app_locked(pid)) return false;
+    terminate_locked(out, pid);
+  }
+  flush(out);
+  return true;
+}
+
+std::optional<Image> Sim::app_icon(Pid pid) {
+  std::lock_guard lock(mu_);
+  App* a = app_locked(pid);
+  if (!a || !a->icon) return std::nullopt;
+  return solid(32, 32, *a->icon);
+}
+
+uint64_t Sim::workspace_observe(std::string_view name, WorkspaceCallback callback) {
+  std::lock_guard lock(mu_);
+  uint64_t token = next_token_++;
+  workspace_observers_[token] = {std::string(name), std::move(callback)};
+  return token;
+}
+
+void Sim::workspace_unobserve(uint64_t token) {
+  std::lock_guard lock(mu_);
+  workspace_observers_.erase(token);
+}
+
+// Opening an installed application that is not running launches it with the next free pid.
+bool Sim::open_url(std::string_view url) {
+  Outbox out;
+  {
+    std::lock_guard lock(mu_);
+    journal_.opened_urls.emplace_back(url);
+    for (const InstalledApp& i : d_.installed) {
+      if (i.path != url) continue;
+      if (std::any_of(d_.apps.begin(), d_.apps.end(), [&](const App& a) { return a.bundle_id == i.bundle_id; })) break;
+      Pid pid = 1000;
+      for (const App& a : d_.apps) pid = std::max(pid, a.pid + 1);
+      App launched;
+      launched.pid = pid;
+      launched.name = i.name;
+      launched.bundle_id = i.bundle_id;
+      launched.bundle_path = i.path;
+      d_.apps.push_back(std::move(launched));
+      workspace_note_locked(out, note::LAUNCHED, info_locked(d_.apps.back()));
+      activate_locked(out, pid);
+      break;
+    }
+  }
+  flush(out);
+  return true;
+}
+
+std::optional<std::string> Sim::app_path_for_bundle_id(std::string_view bundle_id) {
+  std::lock_guard lock(mu_);
+  for (const InstalledApp& i : d_.installed)
+    if (i.bundle_id == bundle_id) return i.path;
+  for (const App& a : d_.apps)
+    if (a.bundle_id == bundle_id && a.bundle_path) return a.bundle_path;
+  return std::nullopt;
+}
+
+std::optional<std::string> Sim::bundle_id_for_path(std::string_view path) {
+  std::lock_guard lock(mu_);
+  for (const InstalledApp& i : d_.installed)
+    if (i.path == path) return i.bundle_id;
+  for (const App& a : d_.apps)
+    if (a.bundle_path == path && a.bundle_id) return a.bundle_id;
+  return std::nullopt;
+}
+
+std::vector<InstalledApp> Sim::installed_apps() {
+  std::lock_guard lock(mu_);
+  return d_.installed;
+}
+
+// ---------------------------------------------------------------- accessibility
+
+bool Sim::ax_trusted(bool prompt) {
+  std::lock_guard lock(mu_);
+  if (prompt && !d_.ax_trusted) ++journal_.ax_prompts;
+  return d_.ax_trusted;
+}
+
+AxElement Sim::ax_app(Pid pid) { return AxElement{pid, 0, 0}; }
+AxElement Sim::ax_system_wide() { return AxElement{-1, 0, 0}; }
+
+void Sim::ax_set_timeout(AxElement& element, float seconds) {
+  if (element.pid == -1) {
+    std::lock_guard lock(mu_);
+    default_timeout_ = seconds;
+  }
+  element.timeout = seconds;
+}
+
+AxResult<Value> Sim::ax_copy(const AxElement& e, std::string_view attribute) {
+  using R = AxResult<Value>;
+  std::lock_guard lock(mu_);
+  App* a = app_locked(e.pid);
+  if (!a) return R::fail(ax_error::INVALID_ELEMENT);
+  if (a->hung) return R::fail(ax_error::CANNOT_COMPLETE);
+  if (e.id == 0) {  // application element
+    if (attribute == ax::WINDOWS) {
+      Array list;
+      for (const Window& w : d_.windows)
+        if (w.pid == e.pid && ax_listed_locked(w)) list.push_back(Value(element_of(w)));
+      return Value(std::move(list));
+    }
+    if (attribute == ax::FOCUSED_WINDOW) {
+      if (!a->focused) return R::fail(ax_error::NO_VALUE);
+      if (Window* w = window_locked(*a->focused)) return Value(element_of(*w));
+      return R::fail(ax_error::NO_VALUE);
+    }
+    if (attribute == ax::TITLE) return a->name ? R(Value(*a->name)) : R::fail(ax_error::NO_VALUE);
+    if (attribute == ax::ROLE) return Value("AXApplication");
+    return R::fail(ax_error::ATTRIBUTE_UNSUPPORTED);
+  }
+  const uint64_t button = e.id & (CLOSE_BUTTON | MINIMIZE_BUTTON);
+  Window* w = window_of_element_locked(AxElement{e.pid, e.id & ~(CLOSE_BUTTON | MINIMIZE_BUTTON)});
+  if (!w) return R::fail(ax_error::INVALID_ELEMENT);
+  if (button) {
+    if (attribute == ax::ROLE) return Value("AXButton");
+    if (attribute == ax::SUBROLE) return Value(button == CLOSE_BUTTON ? ax::CLOSE_BUTTON_SUBROLE : ax::MINIMIZE_BUTTON_SUBROLE);
+    return R::fail(ax_error::ATTRIBUTE_UNSUPPORTED);
+  }
+  if (attribute == ax::TITLE) return Value(w->title);
+  if (attribute == ax::ROLE) return Value(ax::WINDOW_ROLE);
+  if (attribute == ax::SUBROLE) return w->subrole ? R(Value(*w->subrole)) : R::fail(ax_error::NO_VALUE);
+  if (attribute == ax::MINIMIZED) return Value(w->minimized);
+  if (attribute == ax::FULLSCREEN) return Value(w->fullscreen);
+  if (attribute == ax::MAIN) return Value(a->focused == w->wid);
+  if (attribute == ax::CLOSE_BUTTON) return Value(AxElement{e.pid, e.id | CLOSE_BUTTON});
+  return R::fail(ax_error::ATTRIBUTE_UNSUPPORTED);
+}
+
+int32_t Sim::ax_set(const AxElement& e, std::string_view attribute, const Value& value) {
+  Outbox out;
+  int32_t code = ax_error::SUCCESS;
+  {
+    std::lock_guard lock(mu_);
+    App* a = app_locked(e.pid);
+    Window* w = e.id ? window_of_element_locked(e) : nullptr;
+    const bool* on = value.boolean();
+    if (!a || (e.id && !w)) code = ax_error::INVALID_ELEMENT;
+    else if (a->hung) code = ax_error::CANNOT_COMPLETE;
+    else if (!w) code = ax_error::ATTRIBUTE_UNSUPPORTED;
+    else if (attribute != ax::MINIMIZED && attribute != ax::FULLSCREEN && attribute != ax::MAIN)
+      code = ax_error::ATTRIBUTE_UNSUPPORTED;
+    else if (!on) code = ax_error::ILLEGAL_ARGUMENT;
+    else if (attribute == ax::MINIMIZED) set_minimized_locked(out, *w, *on);
+    else if (attribute == ax::FULLSCREEN) {
+      if (w->fullscreen != *on) {
+        w->fullscreen = *on;
+        ax_note_locked(out, w->pid, element_of(*w), ax::WINDOW_RESIZED);
+      }
+    } else if (*on && a->focused != w->wid) {  // AXMain
+      a->focused = w->wid;
+      ax_note_locked(out, w->pid, element_of(*w), ax::MAIN_WINDOW_CHANGED);
+    }
+  }
+  flush(out);
+  return code;
+}
+
+int32_t Sim::ax_perform(const AxElement& e, std::string_view action) {
+  enum class Do { Close, Minimize, Raise } what;
+  Wid wid = 0;
+  {
+    std::lock_guard lock(mu_);
+    App* a = app_locked(e.pid);
+    if (!a) return ax_error::INVALID_ELEMENT;
+    if (a->hung) return ax_error::CANNOT_COMPLETE;
+    const uint64_t button = e.id & (CLOSE_BUTTON | MINIMIZE_BUTTON);
+    Window* w = window_of_element_locked(AxElement{e.pid, e.id & ~(CLOSE_BUTTON | MINIMIZE_BUTTON)});
+    if (!w || e.id == 0) return ax_error::ACTION_UNSUPPORTED;
+    if (button == CLOSE_BUTTON && action == ax::PRESS) what = Do::Close;
+    else if (button == MINIMIZE_BUTTON && action == ax::PRESS) what = Do::Minimize;
+    else if (!button && action == ax::RAISE) what = Do::Raise;
+    else return ax_error::ACTION_UNSUPPORTED;
+    wid = w->wid;
+  }
+  switch (what) {
+    case Do::Close: destroy_window(wid); break;
+    case Do::Minimize: set_minimized(wid, true); break;
+    case Do::Raise: raise(wid); break;
+  }
+  return ax_error::SUCCESS;
+}
+
+// Title-bar buttons sit at the window's top left: close at (7..21, 3..17), minimise 20 points
+// to the right of it, in window-relative points.
+AxResult<AxElement> Sim::ax_element_at(const AxElement& app, Point p) {
+  using R = AxResult<AxElement>;
+  std::lock_guard lock(mu_);
+  App* a = app_locked(app.pid);
+  if (!a) return R::fail(ax_error::INVALID_ELEMENT);
+  if (a->hung) return R::fail(ax_error::CANNOT_COMPLETE);
+  for (const Window& w : d_.windows) {
+    if (!onscreen_locked(w) || !contains(w.bounds, p)) continue;
+    if (w.pid != app.pid) return R::fail(ax_error::NO_VALUE);  // another application's window is on top
+    const AxElement el = element_of(w);
+    const double dx = p.x - w.bounds.x, dy = p.y - w.bounds.y;
+    if (dy >= 3 && dy < 17 && dx >= 7 && dx < 21) return AxElement{el.pid, el.id | CLOSE_BUTTON};
+    if (dy >= 3 && dy < 17 && dx >= 27 && dx < 41) return AxElement{el.pid, el.id | MINIMIZE_BUTTON};
+    return el;
+  }
+  return R::fail(ax_error::NO_VALUE);
+}
+
+AxResult<AxObserverId> Sim::ax_observer_create(Pid pid, AxCallback callback) {
+  std::lock_guard lock(mu_);
+  if (!app_locked(pid)) return AxResult<AxObserverId>::fail(ax_error::INVALID_ELEMENT);
+  AxObserverId id = next_token_++;
+  ax_observers_[id] = Observer{pid, std::move(callback), nullptr, {}};
+  return id;
+}
+
+int32_t Sim::ax_observer_add(AxObserverId observer, const AxElement& element, std::string_view notification,
+                             int64_t context) {
+  std::lock_guard lock(mu_);
+  auto it = ax_observers_.find(observer);
+  if (it == ax_observers_.end()) return ax_error::INVALID_OBSERVER;
+  App* a = app_locked(element.pid);
+  if (!a || element.pid != it->second.pid) return ax_error::INVALID_ELEMENT;
+  if (a->hung) return ax_error::CANNOT_COMPLETE;
+  for (const Registration& r : it->second.registrations)
+    if (r.element == element && r.notification == notification) return ax_error::ALREADY_REGISTERED;
+  it->second.registrations.push_back(Registration{element, std::string(notification), context});
+  return ax_error::SUCCESS;
+}
+
+void Sim::ax_observer_schedule(AxObserverId observer, Dispatch dispatch) {
+  std::lock_guard lock(mu_);
+  if (auto it = ax_observers_.find(observer); it != ax_observers_.end()) it->second.dispatch = std::move(dispatch);
+}
+
+void Sim::ax_observer_release(AxObserverId observer) {
+  std::lock_guard lock(mu_);
+  ax_observers_.erase(observer);
+}
+
+// ---------------------------------------------------------------- hot keys and the tap
+
+int32_t Sim::hotkey_install_handler(HotKeyHandler handler) {
+  std::lock_guard lock(mu_);
+  hotkey_handler_ = std::move(handler);
+  return 0;
+}
+
+int32_t Sim::hotkey_register(uint32_t keycode, uint32_t modifiers, HotKeyId id, HotKeyRef& out) {
+  std::lock_guard lock(mu_);
+  if (keycode > 0x7F) return HOTKEY_INVALID;
+  for (const auto& [ref, entry] : hotkeys_)
+    if (entry.first == std::pair{keycode, modifiers}) return HOTKEY_EXISTS;
+  out = next_token_++;
+  hotkeys_[out] = {{keycode, modifiers}, id};
+  return 0;
+}
+
+int32_t Sim::hotkey_unregister(HotKeyRef ref) {
+  std::lock_guard lock(mu_);
+  return hotkeys_.erase(ref) ? 0 : HOTKEY_INVALID;
+}
+
+void Sim::press_hotkey(uint32_t keycode, uint32_t modifiers) {
+  std::lock_guard lock(mu_);
+  if (!hotkey_handler_) return;
+  for (const auto& [ref, entry] : hotkeys_)
+    if (entry.first == std::pair{keycode, modifiers}) {
+      HotKeyHandler h = hotkey_handler_;
+      HotKeyId id = entry.second;
+      queue_.post([h, id] { h(id); });
+    }
+}
+
+std::optional<TapId> Sim::tap_create(uint64_t, TapCallback callback) {
+  std::lock_guard lock(mu_);
+  if (!d_.ax_trusted || tap_callback_) return std::nullopt;  // one tap per process
+  tap_callback_ = std::move(callback);
+  tap_on_ = true;
+  return TapId{1};
+}
+
+void Sim::tap_run(TapId) {
+  std::unique_lock lock(mu_);
+  tap_running_ = true;
+  while (!closing_) {
+    if (!tap_events_.empty()) {
+      TapEvent e = tap_events_.front();
+      tap_events_.pop_front();
+      if (!tap_on_) {
+        journal_.passed.push_back(e);
+        continue;
+      }
+      TapCallback cb = tap_callback_;
+      lock.unlock();
+      std::optional<TapEvent> passed = cb(e);
+      lock.lock();
+      if (passed) journal_.passed.push_back(*passed);
+      continue;
+    }
+    auto due = std::min_element(tap_timers_.begin(), tap_timers_.end(),
+                                [](const TapTimer& a, const TapTimer& b) { return a.due < b.due; });
+    if (due != tap_timers_.end() && due->due <= std::chrono::steady_clock::now()) {
+      Task t = std::move(due->task);
+      tap_timers_.erase(due);
+      lock.unlock();
+      t();
+      lock.lock();
+      continue;
+    }
+    if (due == tap_timers_.end()) tap_wake_.wait(lock);
+    else tap_wake_.wait_until(lock, due->due);
+  }
+  tap_running_ = false;
+  tap_wake_.notify_all();
+}
+
+// Tap timers run in real time: the tap thread is a real thread with a run loop of its own.
+void Sim::tap_post_after(TapId, Duration delay, Task task) {
+  std::lock_guard lock(mu_);
+  tap_timers_.push_back(TapTimer{std::chrono::steady_clock::now() + delay, std::move(task)});
+  tap_wake_.notify_all();
+}
+
+void Sim::tap_enable(TapId, bool on) {
+  std::lock_guard lock(mu_);
+  tap_on_ = on;
+}
+
+bool Sim::tap_enabled(TapId) {
+  std::lock_guard lock(mu_);
+  return tap_on_;
+}
+
+void Sim::type(const TapEvent& event) {
+  std::lock_guard lock(mu_);
+  tap_events_.push_back(event);
+  tap_wake_.notify_all();
+}
+
+void Sim::post_key(const TapEvent& event) {
+  std::lock_guard lock(mu_);
+  journal_.posted_keys.push_back(event);
+}
+
+uint64_t Sim::modifier_flags() {
+  std::lock_guard lock(mu_);
+  return d_.modifier_flags;
+}
+
+bool Sim::secure_input() { return false; }
+
+KeyRepeat Sim::key_repeat() {
+  using std::chrono::milliseconds;
+  return KeyRepeat{milliseconds(250), milliseconds(33)};
+}
+
+// ---------------------------------------------------------------- capture
+// The sim has no pixels: a captured window is a solid image in its application's icon colour
+// (grey without one), so callers can check sizes, routing and failures.
+
+bool Sim::capture_preflight() {
+  std::lock_guard lock(mu_);
+  return d_.capture_allowed;
+}
+
+bool Sim::capture_request() {
+  std::lock_guard lock(mu_);
+  ++journal_.capture_requests;
+  return d_.capture_allowed;
+}
+
+void Sim::shareable_content(bool exclude_desktop, bool onscreen_only, std::function<void(ContentResult)> done) {
+  ContentResult r;
+  {
+    std::lock_guard lock(mu_);
+    if (!d_.capture_allowed) {
+      r.error = "The user declined TCCs for application, window, display capture";
+    } else {
+      ShareableContent c;
+      for (const Window& w : d_.windows)
+        if (!(exclude_desktop && w.desktop) && !(onscreen_only && !onscreen_locked(w)))
+          c.windows.push_back(ShareableWindow{w.wid, w.bounds, w.layer});
+      for (const Display& d : d_.displays) c.displays.push_back(ShareableDisplay{d.id, d.frame.w, d.frame.h});
+      r.content = std::move(c);
+    }
+  }
+  on_backend_thread([&] { done(std::move(r)); });
+}
+
+void Sim::capture_window(Wid wid, int width, int height, std::function<void(CaptureResult)> done) {
+  CaptureResult r;
+  {
+    std::lock_guard lock(mu_);
+    Window* w = window_locked(wid);
+    if (!d_.capture_allowed) r.error = CAPTURE_DECLINED;
+    else if (!w || width < 1 || height < 1) r.error = CAPTURE_NO_WINDOW;
+    else {
+      App* a = app_locked(w->pid);
+      r.image = solid(width, height, a && a->icon ? *a->icon : 0xFF808080u);
+    }
+  }
+  on_backend_thread([&] { done(std::move(r)); });
+}
+
+void Sim::capture_display(uint32_t display, std::vector<Wid>, int width, int height,
+                          std::function<void(CaptureResult)> done) {
+  CaptureResult r;
+  {
+    std::lock_guard lock(mu_);
+    const bool known = std::any_of(d_.displays.begin(), d_.displays.end(), [&](const Display& d) { return d.id == display; });
+    if (!d_.capture_allowed) r.error = CAPTURE_DECLINED;
+    else if (known && width >= 1 && height >= 1) r.image = solid(width, height, 0xFF203040u);
+  }
+  on_backend_thread([&] { done(std::move(r)); });
+}
+
+// ---------------------------------------------------------------- own windows, processes, system
+
+void Sim::own_window_level(Wid own, int32_t level) {
+  std::lock_guard lock(mu_);
+  journal_.own_levels[own] = level;
+}
+
+void Sim::own_window_below(Wid own, Wid target) {
+  std::lock_guard lock(mu_);
+  journal_.own_below.emplace_back(own, target);
+}
+
+Pid Sim::self_pid() {
+  std::lock_guard lock(mu_);
+  return d_.self_pid.value_or(static_cast<Pid>(::getpid()));
+}
+
+bool Sim::process_exists(Pid pid) {
+  std::lock_guard lock(mu_);
+  return app_locked(pid) != nullptr || pid == d_.self_pid.value_or(static_cast<Pid>(::getpid()));
+}
+
+// Programs are never run: the command goes to the journal and "exits" with status 0.
+bool Sim::spawn(const std::string& program, const std::vector<std::string>& args, std::function<void(int)> exited) {
+  {
+    std::lock_guard lock(mu_);
+    std::vector<std::string> cmd{program};
+    cmd.insert(cmd.end(), args.begin(), args.end());
+    journal_.spawned.push_back(std::move(cmd));
+  }
+  if (exited) on_backend_thread([&] { exited(0); });
+  return true;
+}
+
+// Answers from the scenario's "outputs" table; a command it does not list cannot run.
+std::optional<std::string> Sim::run_output(const std::string& program, const std::vector<std::string>& args) {
+  std::lock_guard lock(mu_);
+  std::vector<std::string> cmd{program};
+  cmd.insert(cmd.end(), args.begin(), args.end());
+  journal_.spawned.push_back(cmd);
+  std::string key = program;
+  for (const std::string& a : args) key += " " + a;
+  if (auto it = d_.outputs.find(key); it != d_.outputs.end()) return it->second;
+  return std::nullopt;
+}
+
+LoginStatus Sim::login_item_status() {
+  std::lock_guard lock(mu_);
+  return d_.login;
+}
+
+std::optional<std::string> Sim::login_item_set(bool on) {
+  std::lock_guard lock(mu_);
+  if (d_.login == LoginStatus::NotFound) return std::string("The operation couldn't be completed. (No such file)");
+  d_.login = on ? LoginStatus::Enabled : LoginStatus::NotRegistered;
+  return std::nullopt;
+}
+
+bool Sim::reduce_motion() {
+  std::lock_guard lock(mu_);
+  return d_.reduce_motion;
+}
+
+std::optional<Value> Sim::global_default(std::string_view key) {
+  std::lock_guard lock(mu_);
+  if (auto it = d_.global_defaults.find(std::string(key)); it != d_.global_defaults.end()) return it->second;
+  return std::nullopt;
+}
+
+}  // namespace mirvex::sys::sim

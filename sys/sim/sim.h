@@ -1,0 +1,203 @@
+// The deterministic simulated desktop backend. It answers the port from a Desktop record
+// (loaded from a scenario file or built by test code), and test code changes the desktop
+// while the application runs: each change raises the notifications the platform would, on the
+// thread the platform would use (workspace and window-server ones on the main queue,
+// accessibility ones through each observer's dispatch). Thread-safe throughout.
+#pragma once
+
+#include <condition_variable>
+#include <deque>
+#include <map>
+#include <mutex>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "sys/port.h"
+#include "sys/sim/desktop.h"
+
+namespace mirvex::sys::sim {
+
+// What the application asked of the sim that leaves no trace in the desktop itself.
+struct Journal {
+  std::map<int32_t, bool> symbolic_hotkeys;             // CGSSetSymbolicHotKeyEnabled
+  std::vector<std::vector<std::string>> spawned;        // program then arguments
+  std::vector<std::string> opened_urls;
+  std::vector<std::vector<Wid>> notification_requests;  // SLSRequestNotificationsForWindows
+  std::vector<std::pair<Pid, Wid>> event_records;       // SLPSPostEventRecordTo: (process, wid)
+  std::vector<std::pair<std::string, int32_t>> dock_notifications;
+  std::map<Wid, int32_t> own_levels;
+  std::vector<std::pair<Wid, Wid>> own_below;
+  std::map<Wid, SpaceId> own_spaces;                    // SLSMoveWindowsToManagedSpace
+  std::map<Wid, uint64_t> window_tags;                  // SLSSetWindowTags
+  std::vector<TapEvent> posted_keys;                    // synthetic events
+  std::vector<TapEvent> passed;                         // events the tap let through
+  int ax_prompts = 0;
+  int capture_requests = 0;
+  bool screen_locked = false;
+};
+
+class Sim final : public Backend {
+ public:
+  explicit Sim(MainQueue& queue, Desktop desktop = {});
+  ~Sim() override;
+
+  // Replaces the whole desktop (observers and registrations stay).
+  void reset(Desktop desktop);
+  Desktop desktop() const;
+  Journal journal() const;
+  void set_faults(Faults faults);
+
+  // --- Changes made by test code; each raises the platform's notifications.
+  void launch(App app);            // workspace: launched
+  void terminate(Pid pid);         // workspace: terminated; the app's windows vanish silently
+  void activate(Pid pid);          // workspace: activated
+  void hide(Pid pid);              // workspace: hidden
+  void unhide(Pid pid);            // workspace: unhidden
+  void switch_space(SpaceId id);   // shows `id` on its display; workspace: active Space changed
+  void create_window(Window w);    // in front; ax: window created; ws: event 1325
+  void destroy_window(Wid wid);    // ax: element destroyed; ws: 1326 and, if requested, 804
+  void set_minimized(Wid wid, bool on);   // ax: miniaturized / deminiaturized
+  void set_fullscreen(Wid wid, bool on);  // ax: resized
+  void set_bounds(Wid wid, Rect bounds);  // ax: resized when the size changes; ws: 806
+  void set_title(Wid wid, std::string title);  // ax: title changed
+  void raise(Wid wid);             // to the front of its layer order; ws: 808
+  void set_pointer(Point ws);
+  void press_hotkey(uint32_t keycode, uint32_t modifiers);  // fires a registered hot key
+  // Delivers an event to the tap (on the tap thread); passed-through events go to the journal.
+  void type(const TapEvent& event);
+
+  // --- Backend.
+  std::string_view name() const override { return "sim"; }
+  std::optional<Value> window_list(uint32_t options, Wid relative_to) override;
+  bool open_library(std::string_view path) override;
+  std::any symbol(std::string_view name) override;
+  std::vector<Screen> screens() override;
+  Point pointer() override;
+  bool warp_pointer(Point ws) override;
+  uint32_t mouse_buttons() override;
+  std::vector<AppInfo> running_apps() override;
+  std::optional<AppInfo> running_app(Pid pid) override;
+  std::optional<Pid> workspace_frontmost() override;
+  bool app_hide(Pid pid) override;
+  bool app_unhide(Pid pid) override;
+  bool app_activate(Pid pid) override;
+  bool app_terminate(Pid pid) override;
+  std::optional<Image> app_icon(Pid pid) override;
+  uint64_t workspace_observe(std::string_view name, WorkspaceCallback callback) override;
+  void workspace_unobserve(uint64_t token) override;
+  bool open_url(std::string_view url) override;
+  std::optional<std::string> app_path_for_bundle_id(std::string_view bundle_id) override;
+  std::optional<std::string> bundle_id_for_path(std::string_view path) override;
+  std::vector<InstalledApp> installed_apps() override;
+  bool ax_trusted(bool prompt) override;
+  AxElement ax_app(Pid pid) override;
+  AxElement ax_system_wide() override;
+  void ax_set_timeout(AxElement& element, float seconds) override;
+  AxResult<Value> ax_copy(const AxElement& element, std::string_view attribute) override;
+  int32_t ax_set(const AxElement& element, std::string_view attribute, const Value& value) override;
+  int32_t ax_perform(const AxElement& element, std::string_view action) override;
+  AxResult<AxElement> ax_element_at(const AxElement& app, Point ws) override;
+  AxResult<AxObserverId> ax_observer_create(Pid pid, AxCallback callback) override;
+  int32_t ax_observer_add(AxObserverId observer, const AxElement& element, std::string_view notification,
+                          int64_t context) override;
+  void ax_observer_schedule(AxObserverId observer, Dispatch dispatch) override;
+  void ax_observer_release(AxObserverId observer) override;
+  int32_t hotkey_install_handler(HotKeyHandler handler) override;
+  int32_t hotkey_register(uint32_t keycode, uint32_t modifiers, HotKeyId id, HotKeyRef& out) override;
+  int32_t hotkey_unregister(HotKeyRef ref) override;
+  std::optional<TapId> tap_create(uint64_t mask, TapCallback callback) override;
+  void tap_run(TapId tap) override;
+  void tap_post_after(TapId tap, Duration delay, Task task) override;
+  void tap_enable(TapId tap, bool on) override;
+  bool tap_enabled(TapId tap) override;
+  void post_key(const TapEvent& event) override;
+  uint64_t modifier_flags() override;
+  bool secure_input() override;
+  KeyRepeat key_repeat() override;
+  bool capture_preflight() override;
+  bool capture_request() override;
+  void shareable_content(bool exclude_desktop, bool onscreen_only, std::function<void(ContentResult)> done) override;
+  void capture_window(Wid wid, int width, int height, std::function<void(CaptureResult)> done) override;
+  void capture_display(uint32_t display, std::vector<Wid> including, int width, int height,
+                       std::function<void(CaptureResult)> done) override;
+  void own_window_level(Wid own, int32_t level) override;
+  void own_window_below(Wid own, Wid target) override;
+  Pid self_pid() override;
+  bool process_exists(Pid pid) override;
+  bool spawn(const std::string& program, const std::vector<std::string>& args,
+             std::function<void(int status)> exited) override;
+  std::optional<std::string> run_output(const std::string& program, const std::vector<std::string>& args) override;
+  LoginStatus login_item_status() override;
+  std::optional<std::string> login_item_set(bool on) override;
+  bool reduce_motion() override;
+  std::optional<Value> global_default(std::string_view key) override;
+
+  static constexpr Cid CID = 0x5303;
+  // Title-bar buttons of a window element, as element-number offsets.
+  static constexpr uint64_t CLOSE_BUTTON = 1ull << 48;
+  static constexpr uint64_t MINIMIZE_BUTTON = 2ull << 48;
+
+ private:
+  struct Registration {
+    AxElement element;
+    std::string notification;
+    int64_t context;
+  };
+  struct Observer {
+    Pid pid = 0;
+    AxCallback callback;
+    Dispatch dispatch;
+    std::vector<Registration> registrations;
+  };
+  // Work collected under the lock and run after it is released.
+  using Outbox = std::vector<Task>;
+
+  // All private helpers expect mu_ held.
+  App* app_locked(Pid pid);
+  Window* window_locked(Wid wid);
+  Window* window_of_element_locked(const AxElement& e);
+  AppInfo info_locked(const App& a) const;
+  bool onscreen_locked(const Window& w) const;
+  std::set<SpaceId> visible_spaces_locked() const;
+  bool ax_listed_locked(const Window& w) const;
+  Value entry_locked(const Window& w) const;
+  Value display_spaces_locked() const;
+  void workspace_note_locked(Outbox& out, const char* name, std::optional<AppInfo> app);
+  void ax_note_locked(Outbox& out, Pid pid, AxElement element, const char* name);
+  void ws_note_locked(Outbox& out, uint32_t event, Wid wid);
+  void activate_locked(Outbox& out, Pid pid);
+  void hide_locked(Outbox& out, Pid pid, bool hidden);
+  void terminate_locked(Outbox& out, Pid pid);
+  void set_minimized_locked(Outbox& out, Window& w, bool on);
+  AxElement element_of(const Window& w) const;
+  void flush(Outbox& out);
+
+  MainQueue& queue_;
+  mutable std::mutex mu_;
+  Desktop d_;
+  Journal journal_;
+  float default_timeout_ = 0;
+  uint64_t next_token_ = 1;
+  std::map<uint64_t, std::pair<std::string, WorkspaceCallback>> workspace_observers_;
+  std::map<AxObserverId, Observer> ax_observers_;
+  std::vector<std::pair<uint32_t, NotifyProc>> connection_procs_;
+  std::vector<std::pair<uint32_t, NotifyProc>> system_procs_;
+  std::set<Wid> requested_;
+  HotKeyHandler hotkey_handler_;
+  std::map<HotKeyRef, std::pair<std::pair<uint32_t, uint32_t>, HotKeyId>> hotkeys_;
+  // The event tap: one tap; its thread waits for events and timers.
+  struct TapTimer {
+    std::chrono::steady_clock::time_point due;
+    Task task;
+  };
+  TapCallback tap_callback_;
+  bool tap_on_ = false;
+  std::deque<TapEvent> tap_events_;
+  std::vector<TapTimer> tap_timers_;
+  std::condition_variable tap_wake_;
+  bool closing_ = false;
+  bool tap_running_ = false;
+};
+
+}  // namespace mirvex::sys::sim
