@@ -291,7 +291,6 @@ void Panel::layout() {
   rows_view_->scroll_selects = look_->scroll;
   rows_view_->hover_highlight = look_->style != Style::AppIcons;  // icons swell instead
   if (rows_view_->hovered && *rows_view_->hovered >= rows_.size()) rows_view_->hovered.reset();
-  scroll_anim_.stop();
   scroll_to(rows_view_->origin, false);
   highlight_anim_.stop();
   highlight_on_ = false;
@@ -303,9 +302,9 @@ void Panel::scroll_to(QPointF o, bool animate) {
   const double max_x = std::max(0.0, frames_.rows_w - frames_.scroll.w);
   const double max_y = std::max(0.0, frames_.rows_h - frames_.scroll.h);
   o = QPointF(std::clamp(o.x(), 0.0, max_x), std::clamp(o.y(), 0.0, max_y));
+  scroll_anim_.stop();  // a newer target wins over one still in flight
   if (o == rows_view_->origin) return;
   if (animate) {
-    scroll_anim_.stop();
     scroll_anim_.setStartValue(rows_view_->origin);
     scroll_anim_.setEndValue(o);
     scroll_anim_.start();
@@ -693,7 +692,7 @@ void Panel::paint_item(QPainter& p, size_t i) {
 
   // The selected app icon swells; its badge, chips and picture grow with it.
   p.save();
-  if (selected && look_->style == Style::AppIcons && look_->swell && motion()) {
+  if (selected && look_->style == Style::AppIcons && look_->swell) {  // reduce motion only skips the spring
     const QPointF centre = q(f.icon).center();
     p.translate(centre);
     p.scale(1.15, 1.15);

@@ -90,8 +90,9 @@ class Panel {
   void update_thumb(size_t index, QImage image);
   void click(size_t index);
 
-  // The switch the system's reduce-motion setting maps to: durations become 0.
-  void set_reduce_motion(bool on) { reduce_motion_ = on; }
+  // Where the system's reduce-motion setting is read, at each use (the application passes the
+  // port's); with it on, frames and alphas are set without animation. Off by default.
+  void set_reduce_motion(std::function<bool()> source) { reduce_motion_ = std::move(source); }
 
   bool shown() const { return shown_; }
   uint64_t generation() const { return generation_; }
@@ -109,7 +110,7 @@ class Panel {
     QImage icon, profile, image;
   };
 
-  bool motion() const { return !reduce_motion_; }
+  bool motion() const { return !(reduce_motion_ && reduce_motion_()); }
   void take(std::vector<PanelItem> entries);
   void layout();
   void scroll_to(QPointF origin, bool animate);
@@ -135,7 +136,7 @@ class Panel {
   PanelFrames frames_;
   bool shown_ = false;
   uint64_t generation_ = 0;
-  bool reduce_motion_ = false;
+  std::function<bool()> reduce_motion_;
   bool highlight_on_ = false;
   QRectF highlight_;
   QVariantAnimation highlight_anim_, scroll_anim_, alpha_anim_;

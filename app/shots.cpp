@@ -338,7 +338,7 @@ int panel(const QString& dir) {
   QDir().mkpath(dir);
   const std::vector<PanelItem> demo = rows();
   Panel p;
-  p.set_reduce_motion(true);  // still images: no swell half-way or glide in flight
+  p.set_reduce_motion([] { return true; });  // still images: no swell half-way or glide in flight
   const auto screen = std::make_shared<Rect>(SCREEN);
   int failed = 0;
   auto shoot = [&](const Settings& s, const QString& name) {

@@ -35,7 +35,7 @@ std::vector<PanelItem> items(size_t n) {
 class PanelTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    panel.set_reduce_motion(true);
+    panel.set_reduce_motion([] { return true; });
     RowsView* v = panel.rows_view();
     v->on_click = [this](size_t i) { clicks.push_back(i); };
     v->on_hover = [this](size_t i) { hovers.push_back(i); };
@@ -192,7 +192,7 @@ TEST_F(PanelTest, SelectScrollsTheItemIntoViewWithAMargin) {
 }
 
 TEST_F(PanelTest, FadeOutOrdersOutUnlessShownAgain) {
-  panel.set_reduce_motion(false);
+  panel.set_reduce_motion(nullptr);
   Look l = look(Style::Titles);
   l.fadeOut = true;
   panel.show(items(2), 0, l);
@@ -282,7 +282,7 @@ TEST_F(PanelTest, RenderedHighlightSitsOnTheSelection) {
   const auto& it = panel.frames().items;
   auto rim = [&](size_t i) {
     const Rect hl = highlight_frame(panel.frames(), i);
-    return img.pixelColor(int(hl.x + 3), int(hl.y + hl.h / 2)).lightness();
+    return img.pixelColor(int(hl.x + 1), int(hl.y + hl.h / 2)).lightness();
   };
   EXPECT_LT(rim(2), rim(0) - 10);
   EXPECT_EQ(it.size(), 3u);
