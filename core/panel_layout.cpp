@@ -136,6 +136,15 @@ void set_space_box(BoxLabel& l, double x, double y) {
 
 Rect inset(const Rect& r, double d) { return Rect{r.x + d, r.y + d, r.w - 2 * d, r.h - 2 * d}; }
 
+// The decorations that sit on an item's app icon (Titles and AppIcons): status chips, profile
+// picture, Dock badge and the hint on the icon's inner rectangle.
+void decorate_icon(ItemFrames& f, const Ctx& c, size_t i, double chip, double profile) {
+  place_status(f, c.rows[i], c.look, f.icon, chip);
+  place_profile(f, c.rows[i], f.icon, profile);
+  place_dock_badge(f, c.rows[i], f.icon, c.measure);
+  place_hint(f, i, c.look, inset(f.icon, f.icon.w * 0.1));
+}
+
 Laid titles(const Ctx& c, double cell, double icon) {
   Laid out{.cell = cell, .icon = icon};
   const size_t n = c.rows.size();
@@ -165,10 +174,7 @@ Laid titles(const Ctx& c, double cell, double icon) {
       set_space_box(*spaces[i], title_x + tw + 4, y + cell / 2 - 9);
       f.space = std::move(spaces[i]);
     }
-    place_status(f, c.rows[i], c.look, f.icon, clamp(icon * 0.5, 13, 18));
-    place_profile(f, c.rows[i], f.icon, std::round(icon * 0.45));
-    place_dock_badge(f, c.rows[i], f.icon, c.measure);
-    place_hint(f, i, c.look, inset(f.icon, icon * 0.1));
+    decorate_icon(f, c, i, clamp(icon * 0.5, 13, 18), std::round(icon * 0.45));
     out.items.push_back(std::move(f));
   }
   return out;
@@ -216,10 +222,7 @@ Laid app_icons(const Ctx& c, double cell, double icon) {
       set_space_box(*s, f.icon.x + (icon - s->box.w) / 2, f.icon.y - s->box.h / 2);
       f.space = std::move(s);
     }
-    place_status(f, c.rows[i], c.look, f.icon, clamp(icon * 0.28, 16, 30));
-    place_profile(f, c.rows[i], f.icon, std::round(icon * 0.4));
-    place_dock_badge(f, c.rows[i], f.icon, c.measure);
-    place_hint(f, i, c.look, inset(f.icon, icon * 0.1));
+    decorate_icon(f, c, i, clamp(icon * 0.28, 16, 30), std::round(icon * 0.4));
     out.items.push_back(std::move(f));
   }
   return out;
