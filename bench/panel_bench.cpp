@@ -35,7 +35,6 @@ class PaintCounter : public QObject {
 
 void BM_PanelShowFirstPaint(benchmark::State& state) {
   Panel panel;
-  panel.set_reduce_motion(true);
   const std::vector<PanelItem> rows = twenty_rows();
   Look l = look(Settings::defaults(), 0, rows.size(), std::make_shared<Rect>(Rect{0, 0, 1440, 900}));
   l.style = static_cast<Style>(state.range(0));
