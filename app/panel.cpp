@@ -346,10 +346,10 @@ void Panel::render(std::vector<PanelItem> entries, size_t selected, const Look& 
 }
 
 void Panel::warm(std::vector<PanelItem> entries, const Look& look) {
+  if (shown_) return;  // never replaces what a session shows
   take(std::move(entries));
   look_ = look;
   layout();
-  if (shown_) return;
   // Creates the native window and its backing store now, so the first summon does not.
   window_->setWindowOpacity(0);
   window_->show();

@@ -191,6 +191,18 @@ TEST_F(PanelTest, SelectScrollsTheItemIntoViewWithAMargin) {
   EXPECT_EQ(panel.rows_view()->origin.y(), 0);
 }
 
+TEST_F(PanelTest, WarmLaysOutWithoutShowingAndNeverDisturbsASession) {
+  panel.warm(items(5), look(Style::Titles));
+  EXPECT_FALSE(panel.window()->isVisible());
+  EXPECT_FALSE(panel.shown());
+  EXPECT_EQ(panel.frames().items.size(), 5u);
+  panel.show(items(2), 1, look(Style::Titles));
+  panel.warm(items(5), look(Style::Titles));
+  EXPECT_EQ(panel.rows().size(), 2u);
+  EXPECT_EQ(panel.selected(), 1u);
+  EXPECT_TRUE(panel.window()->isVisible());
+}
+
 TEST_F(PanelTest, FadeOutOrdersOutUnlessShownAgain) {
   panel.set_reduce_motion(nullptr);
   Look l = look(Style::Titles);
