@@ -49,7 +49,7 @@ std::optional<std::string> focus_command(const std::vector<std::string>& args, s
   target.wid = *wid;
   target.pid = *pid;
   focus::focus(target, [&out, finish = std::move(finish), wid = *wid, pid = *pid, start](bool ok) {
-    out << fmt::format("focus wid={} pid={} ok={} elapsed={:.1}ms\n", wid, pid, ok, log::ms(start));
+    out << fmt::format("focus wid={} pid={} ok={} elapsed={:.1f}ms\n", wid, pid, ok, log::ms(start));
     out.flush();
     finish(0);
   });

@@ -97,7 +97,7 @@ void unminimize(uint64_t gen, const sys::AxElement& window, Wid wid, Clock::time
   const auto since = Clock::now();
   while (!hung && current(gen) && Clock::now() - since < 600ms && read_minimized(window, hung))
     std::this_thread::sleep_for(10ms);
-  log::log(fmt::format("focus {}: unminimized in {:.1}ms", wid, log::ms(start)));
+  log::log(fmt::format("focus {}: unminimized in {:.1f}ms", wid, log::ms(start)));
 }
 
 bool run_app(const entry::App& t) {
@@ -162,7 +162,7 @@ bool run_window(uint64_t gen, const entry::Window& t) {
   P().SLPSPostEventRecordTo(psn, event_record(t.wid, 2));
   raise_unless_hung();
   if (verify(gen, psn, app, t.wid, 50ms, hung)) {
-    log::log(fmt::format("focus {}: method A ok in {:.1}ms", t.wid, log::ms(start)));
+    log::log(fmt::format("focus {}: method A ok in {:.1f}ms", t.wid, log::ms(start)));
     return true;
   }
 
@@ -172,7 +172,7 @@ bool run_window(uint64_t gen, const entry::Window& t) {
   if (element && !hung && current(gen)) note(sys::port().ax_set(*element, sys::ax::MAIN, sys::Value(true)), hung);
   raise_unless_hung();
   const bool ok = verify(gen, psn, app, t.wid, 400ms, hung);
-  log::log(fmt::format("focus {}: method B {} in {:.1}ms (element {}, hung {})", t.wid, ok ? "ok" : "failed",
+  log::log(fmt::format("focus {}: method B {} in {:.1f}ms (element {}, hung {})", t.wid, ok ? "ok" : "failed",
                        log::ms(start), element.has_value(), hung));
   return ok;
 }
