@@ -21,7 +21,7 @@ std::optional<Pid> parse_pid(std::string_view text);
 // pid from the window server (the given pid only when the window server does not list the
 // window) and starts focusing. Returns the fatal message when it cannot start: "--focus <wid>
 // [pid]" or "wid unknown to the window server; pass its pid". Otherwise, when the focusing
-// code reports, prints "focus wid={} pid={} ok={} elapsed={:.1}ms" and a newline to `out` and
+// code reports, prints "focus wid={} pid={} ok={} elapsed={:.1f}ms" and a newline to `out` and
 // calls `finish(0)`; the caller keeps the run loop running until then.
 std::optional<std::string> focus_command(const std::vector<std::string>& args, std::ostream& out,
                                          std::function<void(int status)> finish);
