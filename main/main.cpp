@@ -2,15 +2,21 @@
 #include <QApplication>
 #include <cstdio>
 #include <cstdlib>
+#include <iostream>
+#include <string>
 #include <string_view>
+#include <vector>
 
+#include "app/diagnostics_focus.h"
+#include "app/qt_main_queue.h"
 #include "app/shots.h"
 #include "core/log.h"
+#include "sys/port.h"
 
 namespace {
 
 int usage() {
-  std::fputs("usage: mirvex --shot-panel <dir>\n", stderr);
+  std::fputs("usage: mirvex --shot-panel <dir> | --focus <wid> [pid]\n", stderr);
   return 2;
 }
 
@@ -19,6 +25,25 @@ void choose_platform() {
   if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY") && !std::getenv("QT_QPA_PLATFORM")) {
     setenv("QT_QPA_PLATFORM", "offscreen", 1);
   }
+}
+
+// `--focus <wid> [pid]`: focuses one window over the chosen backend and prints the outcome.
+int focus_window(int argc, char** argv) {
+  int qt_argc = 1;
+  QCoreApplication app(qt_argc, argv);
+  mirvex::QtMainQueue queue;
+  mirvex::sys::Selected selected = mirvex::sys::select_backend(queue, std::getenv("MIRVEX_SIM"));
+  if (!selected.backend) {
+    std::fprintf(stderr, "%s\n", selected.error.c_str());
+    return 1;
+  }
+  mirvex::sys::install(*selected.backend, queue);
+  const std::vector<std::string> args(argv + 2, argv + argc);
+  if (auto fatal = mirvex::diagnostics::focus_command(args, std::cout, [](int status) { QCoreApplication::exit(status); })) {
+    std::fprintf(stderr, "%s\n", fatal->c_str());
+    return 1;
+  }
+  return app.exec();
 }
 
 }  // namespace
@@ -31,5 +56,6 @@ int main(int argc, char** argv) {
     QApplication app(qt_argc, argv);
     return mirvex::shots::panel(QString::fromLocal8Bit(argv[2])) == 0 ? 0 : 1;
   }
+  if (argc >= 2 && std::string_view(argv[1]) == "--focus") return focus_window(argc, argv);
   return usage();
 }
