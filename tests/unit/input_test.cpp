@@ -494,7 +494,7 @@ TEST_F(InputTest, TapDisabledBySystemIsEnabledAgain) {
   EXPECT_TRUE(logged("input: event tap back on"));
   EXPECT_TRUE(tap_alive());
   EXPECT_FALSE(type(key(48, CMD)));
-  EXPECT_EQ(take(), (Strings{"Hotkey 0 blind", "Hotkey 0"}));
+  EXPECT_EQ(take(), (Strings{"Char U+0061", "Hotkey 0 blind", "Hotkey 0"}));
 }
 
 // --------------------------------------------------------------------------- the border's window
