@@ -308,6 +308,15 @@ void tap_thread(std::promise<bool> answer) {
   sys::port().tap_run(*tap);
 }
 
+// Updates a flag that decides what registers; a change re-registers once the handler is up.
+void set_flag(bool& flag, bool value, std::string_view line) {
+  const bool changed = flag != value;
+  flag = value;
+  if (!changed || !HANDLER) return;
+  log::log(line);
+  sync();
+}
+
 void poll_fire(uint64_t generation) {
   if (POLL != generation) return;
   const uint64_t flags = sys::port().modifier_flags();
@@ -442,19 +451,11 @@ void sync() {
 }
 
 void set_ignored(bool ignored) {
-  const bool changed = IGNORED != ignored;
-  IGNORED = ignored;
-  if (!changed || !HANDLER) return;
-  log::log(fmt::format("input: shortcuts {}", ignored ? "ignored for the front app" : "restored"));
-  sync();
+  set_flag(IGNORED, ignored, ignored ? "input: shortcuts ignored for the front app" : "input: shortcuts restored");
 }
 
 void set_untrusted(bool untrusted) {
-  const bool changed = UNTRUSTED != untrusted;
-  UNTRUSTED = untrusted;
-  if (!changed || !HANDLER) return;
-  log::log(fmt::format("input: accessibility {}", untrusted ? "lost" : "back"));
-  sync();
+  set_flag(UNTRUSTED, untrusted, untrusted ? "input: accessibility lost" : "input: accessibility back");
 }
 
 void start_modifier_poll() {
