@@ -3,9 +3,14 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <thread>
 #include <type_traits>
+
+#include <nlohmann/json.hpp>
+
+#include "core/keys.h"
 
 namespace mirvex::sys::sim {
 
@@ -63,7 +68,10 @@ Desktop Sim::desktop() const {
 
 Journal Sim::journal() const {
   std::lock_guard lock(mu_);
-  return journal_;
+  Journal j = journal_;
+  for (size_t i = 0; i < symbolic_.size(); ++i)
+    if (const uint8_t v = symbolic_[i].load()) j.symbolic_hotkeys[static_cast<int32_t>(i)] = v == 2;
+  return j;
 }
 
 void Sim::set_faults(Faults faults) {
@@ -447,9 +455,20 @@ std::any Sim::symbol(std::string_view name) {
           return Value(std::move(out));
         });
   if (name == "CGSSetSymbolicHotKeyEnabled")
+    // No lock and no allocation: the restore guard calls this from a signal handler.
     return fn::CGSSetSymbolicHotKeyEnabled([this](int32_t hotkey, bool on) {
-      std::lock_guard lock(mu_);
-      journal_.symbolic_hotkeys[hotkey] = on;
+      if (hotkey < 0 || static_cast<size_t>(hotkey) >= symbolic_.size()) return CG_ERROR_FAILURE;
+      symbolic_[static_cast<size_t>(hotkey)].store(on ? 2 : 1);
+      char line[24] = "symbolic ";
+      size_t n = 9;
+      char digits[4];
+      size_t d = 0;
+      for (int v = hotkey; d == 0 || v > 0; v /= 10) digits[d++] = static_cast<char>('0' + v % 10);
+      while (d > 0) line[n++] = digits[--d];
+      line[n++] = ' ';
+      line[n++] = on ? '1' : '0';
+      line[n++] = '\n';
+      trace(std::string_view(line, n));
       return int32_t{0};
     });
   if (name == "GetProcessForPID")
@@ -981,6 +1000,7 @@ void Sim::ax_observer_release(AxObserverId observer) {
 
 int32_t Sim::hotkey_install_handler(HotKeyHandler handler) {
   std::lock_guard lock(mu_);
+  if (hotkey_handler_status_ != 0) return hotkey_handler_status_;
   hotkey_handler_ = std::move(handler);
   return 0;
 }
@@ -988,6 +1008,7 @@ int32_t Sim::hotkey_install_handler(HotKeyHandler handler) {
 int32_t Sim::hotkey_register(uint32_t keycode, uint32_t modifiers, HotKeyId id, HotKeyRef& out) {
   std::lock_guard lock(mu_);
   if (keycode > 0x7F) return HOTKEY_INVALID;
+  if (auto f = hotkey_failures_.find({keycode, modifiers}); f != hotkey_failures_.end()) return f->second;
   for (const auto& [ref, entry] : hotkeys_)
     if (entry.first == std::pair{keycode, modifiers}) return HOTKEY_EXISTS;
   out = next_token_++;
@@ -1020,49 +1041,66 @@ std::optional<TapId> Sim::tap_create(uint64_t, TapCallback callback) {
 }
 
 void Sim::tap_run(TapId) {
+  using std::chrono::steady_clock;
   std::unique_lock lock(mu_);
   tap_running_ = true;
   while (!closing_) {
     if (!tap_events_.empty()) {
       TapEvent e = tap_events_.front();
       tap_events_.pop_front();
-      if (!tap_on_) {
-        journal_.passed.push_back(e);
+      // The platform tells a disabled tap that it was disabled; nothing else reaches it.
+      const bool note = e.type == TapType::DisabledByTimeout || e.type == TapType::DisabledByUserInput;
+      if (!tap_on_ && !note) {
+        deliver_locked(e);
         continue;
       }
       TapCallback cb = tap_callback_;
+      tap_busy_ = true;
       lock.unlock();
       std::optional<TapEvent> passed = cb(e);
       lock.lock();
-      if (passed) journal_.passed.push_back(*passed);
+      tap_busy_ = false;
+      if (passed && !note) deliver_locked(*passed);
       continue;
     }
     auto due = std::min_element(tap_timers_.begin(), tap_timers_.end(),
                                 [](const TapTimer& a, const TapTimer& b) { return a.due < b.due; });
-    if (due != tap_timers_.end() && due->due <= std::chrono::steady_clock::now()) {
+    const auto limit = tap_now_ ? tap_until_ : steady_clock::now();
+    if (due != tap_timers_.end() && due->due <= limit) {
+      if (tap_now_) tap_now_ = std::max(*tap_now_, due->due);
       Task t = std::move(due->task);
       tap_timers_.erase(due);
+      tap_busy_ = true;
       lock.unlock();
       t();
       lock.lock();
+      tap_busy_ = false;
       continue;
     }
-    if (due == tap_timers_.end()) tap_wake_.wait(lock);
+    if (tap_now_) tap_now_ = tap_until_;
+    tap_wake_.notify_all();  // idle: wake tap_wait_idle
+    if (due == tap_timers_.end() || tap_now_) tap_wake_.wait(lock);
     else tap_wake_.wait_until(lock, due->due);
   }
   tap_running_ = false;
   tap_wake_.notify_all();
 }
 
-// Tap timers run in real time: the tap thread is a real thread with a run loop of its own.
+// Tap timers run in real time unless the test moved the tap to virtual time: the tap thread
+// is a real thread with a run loop of its own.
 void Sim::tap_post_after(TapId, Duration delay, Task task) {
   std::lock_guard lock(mu_);
-  tap_timers_.push_back(TapTimer{std::chrono::steady_clock::now() + delay, std::move(task)});
+  const auto now = tap_now_ ? *tap_now_ : std::chrono::steady_clock::now();
+  tap_timers_.push_back(TapTimer{now + std::max(delay, Duration::zero()), std::move(task)});
   tap_wake_.notify_all();
 }
 
 void Sim::tap_enable(TapId, bool on) {
   std::lock_guard lock(mu_);
+  if (on && tap_refusals_ > 0) {
+    --tap_refusals_;
+    return;
+  }
   tap_on_ = on;
 }
 
@@ -1073,6 +1111,10 @@ bool Sim::tap_enabled(TapId) {
 
 void Sim::type(const TapEvent& event) {
   std::lock_guard lock(mu_);
+  if (!tap_callback_) {  // no tap in the system
+    deliver_locked(event);
+    return;
+  }
   tap_events_.push_back(event);
   tap_wake_.notify_all();
 }
@@ -1087,11 +1129,159 @@ uint64_t Sim::modifier_flags() {
   return d_.modifier_flags;
 }
 
-bool Sim::secure_input() { return false; }
+bool Sim::secure_input() {
+  std::lock_guard lock(mu_);
+  return secure_input_;
+}
 
 KeyRepeat Sim::key_repeat() {
-  using std::chrono::milliseconds;
-  return KeyRepeat{milliseconds(250), milliseconds(33)};
+  std::lock_guard lock(mu_);
+  return key_repeat_;
+}
+
+// ---------------------------------------------------------------- keys and the tap: test controls
+
+void Sim::deliver_locked(const TapEvent& e) {
+  if (e.type == TapType::KeyDown) {
+    const uint32_t mask = keys::carbon_mask(e.flags);
+    for (const auto& [ref, entry] : hotkeys_)
+      if (entry.first == std::pair<uint32_t, uint32_t>{e.keycode, mask}) {
+        if (hotkey_handler_) queue_.post([h = hotkey_handler_, id = entry.second] { h(id); });
+        return;
+      }
+    const uint64_t mods = e.flags & keys::FLAGS_ALL;
+    const size_t symbolic = mods == keys::FLAG_COMMAND ? 1 : mods == (keys::FLAG_COMMAND | keys::FLAG_SHIFT) ? 2 : 0;
+    if (e.keycode == keys::TAB && symbolic && symbolic_[symbolic].load() != 1) {
+      ++journal_.system_switcher;
+      return;
+    }
+  }
+  journal_.passed.push_back(e);
+}
+
+std::vector<Sim::HotKey> Sim::hotkeys() const {
+  std::lock_guard lock(mu_);
+  std::vector<HotKey> out;
+  for (const auto& [ref, entry] : hotkeys_) out.push_back(HotKey{entry.first.first, entry.first.second, entry.second});
+  return out;
+}
+
+void Sim::fail_hotkey(uint32_t keycode, uint32_t modifiers, int32_t status) {
+  std::lock_guard lock(mu_);
+  if (status == 0) hotkey_failures_.erase({keycode, modifiers});
+  else hotkey_failures_[{keycode, modifiers}] = status;
+}
+
+void Sim::set_hotkey_handler_status(int32_t status) {
+  std::lock_guard lock(mu_);
+  hotkey_handler_status_ = status;
+}
+
+void Sim::set_secure_input(bool on) {
+  std::lock_guard lock(mu_);
+  secure_input_ = on;
+}
+
+void Sim::set_modifier_flags(uint64_t flags) {
+  std::lock_guard lock(mu_);
+  d_.modifier_flags = flags;
+}
+
+void Sim::set_key_repeat(KeyRepeat repeat) {
+  std::lock_guard lock(mu_);
+  key_repeat_ = repeat;
+}
+
+void Sim::disable_tap(TapType reason, int refusals) {
+  std::lock_guard lock(mu_);
+  tap_on_ = false;
+  tap_refusals_ = refusals;
+  TapEvent e;
+  e.type = reason;
+  tap_events_.push_back(e);
+  tap_wake_.notify_all();
+}
+
+void Sim::tap_virtual_time() {
+  std::lock_guard lock(mu_);
+  if (!tap_now_) tap_now_ = tap_until_ = std::chrono::steady_clock::now();
+}
+
+bool Sim::tap_idle_locked() const {
+  if (closing_ || !tap_callback_) return true;
+  if (!tap_running_ || tap_busy_ || !tap_events_.empty()) return false;
+  if (!tap_now_) return true;
+  if (*tap_now_ != tap_until_) return false;
+  return std::none_of(tap_timers_.begin(), tap_timers_.end(), [&](const TapTimer& t) { return t.due <= tap_until_; });
+}
+
+void Sim::tap_advance(Duration by) {
+  std::unique_lock lock(mu_);
+  if (!tap_now_) return;
+  tap_wake_.wait(lock, [&] { return tap_idle_locked(); });
+  tap_until_ = *tap_now_ + std::max(by, Duration::zero());
+  tap_wake_.notify_all();
+  tap_wake_.wait(lock, [&] { return tap_idle_locked(); });
+}
+
+void Sim::tap_wait_idle() {
+  std::unique_lock lock(mu_);
+  tap_wake_.wait(lock, [&] { return tap_idle_locked(); });
+}
+
+void Sim::set_trace_fd(int fd) { trace_fd_.store(fd); }
+
+void Sim::trace(std::string_view line) const {
+  const int fd = trace_fd_.load();
+  while (fd >= 0 && !line.empty()) {
+    const ssize_t n = ::write(fd, line.data(), line.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return;
+    line.remove_prefix(static_cast<size_t>(n));
+  }
+}
+
+void Sim::set_key_mapping(std::optional<KeyMapping> mapping) {
+  std::lock_guard lock(mu_);
+  key_mapping_ = std::move(mapping);
+}
+
+std::optional<Sim::KeyMapping> Sim::key_mapping() const {
+  std::lock_guard lock(mu_);
+  return key_mapping_;
+}
+
+// The key-mapping tool's two commands, printed the way the tool prints a property list.
+std::optional<std::string> Sim::hidutil_locked(const std::vector<std::string>& args) {
+  if (!key_mapping_) return std::nullopt;
+  if (args.size() == 3 && args[0] == "property" && args[1] == "--get" && args[2] == "UserKeyMapping") {
+    if (key_mapping_->empty()) return std::string("(null)\n");
+    std::string out = "(\n";
+    for (size_t i = 0; i < key_mapping_->size(); ++i) {
+      const auto& [src, dst] = (*key_mapping_)[i];
+      out += "        {\n        HIDKeyboardModifierMappingDst = " + std::to_string(dst) +
+             ";\n        HIDKeyboardModifierMappingSrc = " + std::to_string(src) + ";\n    }";
+      out += i + 1 < key_mapping_->size() ? ",\n" : "\n";
+    }
+    return out + ")\n";
+  }
+  if (args.size() == 3 && args[0] == "property" && args[1] == "--set") {
+    const auto j = nlohmann::json::parse(args[2], nullptr, false);
+    const auto list = j.is_object() && j.contains("UserKeyMapping") ? j["UserKeyMapping"] : nlohmann::json();
+    if (!list.is_array()) return std::string("Invalid property\n");
+    KeyMapping next;
+    for (const auto& p : list) {
+      if (!p.is_object() || !p.contains("HIDKeyboardModifierMappingSrc") || !p.contains("HIDKeyboardModifierMappingDst"))
+        return std::string("Invalid property\n");
+      const auto& src = p["HIDKeyboardModifierMappingSrc"];
+      const auto& dst = p["HIDKeyboardModifierMappingDst"];
+      if (!src.is_number_unsigned() || !dst.is_number_unsigned()) return std::string("Invalid property\n");
+      next.emplace_back(src.get<uint64_t>(), dst.get<uint64_t>());
+    }
+    key_mapping_ = std::move(next);
+    return std::string("UserKeyMapping:\n");
+  }
+  return std::string("Unknown command\n");
 }
 
 // ---------------------------------------------------------------- capture
@@ -1176,27 +1366,35 @@ bool Sim::process_exists(Pid pid) {
   return app_locked(pid) != nullptr || pid == d_.self_pid.value_or(static_cast<Pid>(::getpid()));
 }
 
-// Programs are never run: the command goes to the journal and "exits" with status 0.
+// Programs are never run: the command goes to the journal (and the trace) and "exits" with
+// status 0; the key-mapping tool is emulated over the sim's key mapping.
 bool Sim::spawn(const std::string& program, const std::vector<std::string>& args, std::function<void(int)> exited) {
   {
     std::lock_guard lock(mu_);
     std::vector<std::string> cmd{program};
     cmd.insert(cmd.end(), args.begin(), args.end());
     journal_.spawned.push_back(std::move(cmd));
+    if (program == "/usr/bin/hidutil") hidutil_locked(args);
   }
+  std::string line = "run " + program;
+  for (const std::string& a : args) line += " " + a;
+  trace(line + "\n");
   if (exited) on_backend_thread([&] { exited(0); });
   return true;
 }
 
-// Answers from the scenario's "outputs" table; a command it does not list cannot run.
+// Answers from the scenario's "outputs" table, then the emulated key-mapping tool; any other
+// command cannot run.
 std::optional<std::string> Sim::run_output(const std::string& program, const std::vector<std::string>& args) {
+  std::string key = program;
+  for (const std::string& a : args) key += " " + a;
+  trace("run " + key + "\n");
   std::lock_guard lock(mu_);
   std::vector<std::string> cmd{program};
   cmd.insert(cmd.end(), args.begin(), args.end());
   journal_.spawned.push_back(cmd);
-  std::string key = program;
-  for (const std::string& a : args) key += " " + a;
   if (auto it = d_.outputs.find(key); it != d_.outputs.end()) return it->second;
+  if (program == "/usr/bin/hidutil") return hidutil_locked(args);
   return std::nullopt;
 }
 

@@ -5,6 +5,8 @@
 // accessibility ones through each observer's dispatch). Thread-safe throughout.
 #pragma once
 
+#include <array>
+#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <map>
@@ -31,7 +33,8 @@ struct Journal {
   std::map<Wid, SpaceId> own_spaces;                    // SLSMoveWindowsToManagedSpace
   std::map<Wid, uint64_t> window_tags;                  // SLSSetWindowTags
   std::vector<TapEvent> posted_keys;                    // synthetic events
-  std::vector<TapEvent> passed;                         // events the tap let through
+  std::vector<TapEvent> passed;                         // events that reached the application
+  int system_switcher = 0;                              // key presses the system's own ⌘Tab took
   // Focusing: every accessibility call by (process, attribute or action name), in order.
   std::vector<std::pair<Pid, std::string>> ax_calls;
   int ax_prompts = 0;
@@ -66,8 +69,45 @@ class Sim final : public Backend {
   void raise(Wid wid);             // to the front of its layer order; ws: 808
   void set_pointer(Point ws);
   void press_hotkey(uint32_t keycode, uint32_t modifiers);  // fires a registered hot key
-  // Delivers an event to the tap (on the tap thread); passed-through events go to the journal.
+  // Delivers an event to the tap (on the tap thread). What the tap passes on goes, like a key
+  // with no tap at all, to a registered hot key of the same chord (the handler runs on the
+  // main queue), else to the system's ⌘Tab/⌘⇧Tab while those symbolic hot keys are enabled
+  // (never set counts as enabled), else to the application (journal `passed`).
   void type(const TapEvent& event);
+
+  // --- Keys, hot keys and the event tap: test controls.
+  struct HotKey {
+    uint32_t keycode = 0, modifiers = 0;
+    HotKeyId id;
+    bool operator==(const HotKey&) const = default;
+  };
+  std::vector<HotKey> hotkeys() const;  // registered now, in registration order
+  // Registering this chord answers `status` from now on (0 lets it register again).
+  void fail_hotkey(uint32_t keycode, uint32_t modifiers, int32_t status);
+  void set_hotkey_handler_status(int32_t status);  // what installing the handler answers
+  void set_secure_input(bool on);
+  void set_modifier_flags(uint64_t flags);
+  void set_key_repeat(KeyRepeat repeat);
+  // The system disables the tap: the callback sees an event of type `reason` (a Disabled
+  // type), and the next `refusals` attempts to enable it again leave it off.
+  void disable_tap(TapType reason, int refusals = 0);
+  // From now on tap timers fire only when `tap_advance` moves the tap thread's clock.
+  void tap_virtual_time();
+  // Moves the tap clock and waits until every timer due by then has run.
+  void tap_advance(Duration by);
+  // Waits until the tap thread has handled every queued event (and, in virtual time, every
+  // due timer).
+  void tap_wait_idle();
+  // Symbolic hot-key changes and programs run are also written to `fd` as text lines
+  // ("symbolic 1 0", "run /usr/bin/hidutil property --get UserKeyMapping"), so that another
+  // process can watch them; the symbolic ones are written async-signal-safely. -1 stops.
+  void set_trace_fd(int fd);
+  // The user key mapping that "/usr/bin/hidutil property --get/--set UserKeyMapping" serves
+  // and replaces; none (the default) means the tool cannot run. A scenario `outputs` entry for
+  // the same command line still wins.
+  using KeyMapping = std::vector<std::pair<uint64_t, uint64_t>>;
+  void set_key_mapping(std::optional<KeyMapping> mapping);
+  std::optional<KeyMapping> key_mapping() const;
 
   // --- Backend.
   std::string_view name() const override { return "sim"; }
@@ -204,6 +244,24 @@ class Sim final : public Backend {
   std::condition_variable tap_wake_;
   bool closing_ = false;
   bool tap_running_ = false;
+
+  // --- Keys, hot keys and the event tap (mu_ held unless noted).
+  void deliver_locked(const TapEvent& e);  // an event past the tap
+  bool tap_idle_locked() const;
+  std::optional<std::string> hidutil_locked(const std::vector<std::string>& args);
+  void trace(std::string_view line) const;  // any thread, no lock needed
+  std::map<std::pair<uint32_t, uint32_t>, int32_t> hotkey_failures_;
+  int32_t hotkey_handler_status_ = 0;
+  bool secure_input_ = false;
+  KeyRepeat key_repeat_{std::chrono::milliseconds(250), std::chrono::milliseconds(33)};
+  int tap_refusals_ = 0;
+  bool tap_busy_ = false;                                       // the callback or a timer runs
+  std::optional<std::chrono::steady_clock::time_point> tap_now_;  // virtual tap clock
+  std::chrono::steady_clock::time_point tap_until_;               // where tap_advance goes
+  std::optional<KeyMapping> key_mapping_;
+  // Lock-free, so the restore guard may set them from a signal handler: 0 never set, 1 off, 2 on.
+  std::array<std::atomic<uint8_t>, 256> symbolic_{};
+  std::atomic<int> trace_fd_{-1};
 };
 
 }  // namespace mirvex::sys::sim
