@@ -29,25 +29,6 @@ struct Row {
   bool sink = false;
 };
 
-void quoted(std::string& out, std::string_view s) {
-  out += '"';
-  for (char c : s) {
-    switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
-      default:
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
-          out += fmt::format("\\u{{{:x}}}", static_cast<unsigned char>(c));
-        else
-          out += c;
-    }
-  }
-  out += '"';
-}
-
 const char* flag(bool b) { return b ? "true" : "false"; }
 
 bool contains(const std::vector<SpaceId>& v, SpaceId s) {
@@ -70,14 +51,14 @@ std::string to_string(const Entry& e) {
   std::string out;
   if (const auto* w = std::get_if<entry::Window>(&e)) {
     out = fmt::format("Window {{ wid: {}, pid: {}, title: ", w->wid, w->pid);
-    quoted(out, w->title);
+    text::append_quoted(out, w->title);
     out += fmt::format(", minimized: {}, hidden: {}, fullscreen: {}, space: ", flag(w->minimized),
                        flag(w->hidden), flag(w->fullscreen));
     out += w->space ? fmt::format("Some({})", *w->space) : std::string("None");
   } else {
     const auto& a = std::get<entry::App>(e);
     out = fmt::format("App {{ pid: {}, name: ", a.pid);
-    quoted(out, a.name);
+    text::append_quoted(out, a.name);
   }
   out += " }";
   return out;

@@ -32,6 +32,8 @@ struct Journal {
   std::map<Wid, uint64_t> window_tags;                  // SLSSetWindowTags
   std::vector<TapEvent> posted_keys;                    // synthetic events
   std::vector<TapEvent> passed;                         // events the tap let through
+  std::vector<std::pair<Pid, uint64_t>> remote_tokens;  // element numbers asked for, in order
+  std::map<Pid, int> ax_windows_reads;                  // "AXWindows" reads per application
   int ax_prompts = 0;
   int capture_requests = 0;
   bool screen_locked = false;
@@ -66,6 +68,18 @@ class Sim final : public Backend {
   void press_hotkey(uint32_t keycode, uint32_t modifiers);  // fires a registered hot key
   // Delivers an event to the tap (on the tap thread); passed-through events go to the journal.
   void type(const TapEvent& event);
+
+  // --- Accessibility scripting (test code).
+  void clear_journal();
+  void set_hung(Pid pid, bool hung);  // from now on every call answers -25204 (or answers again)
+  // While held, the application's accessibility calls block (as a call waits out its timeout
+  // on the platform); `release` lets them go on with their usual answer.
+  void hold(Pid pid);
+  void release(Pid pid);
+  void wait_held(Pid pid);  // until at least one call of pid is blocked by `hold`
+  // Raises one of the Dock's Mission Control notifications ("AXExposeShowAllWindows"...) on
+  // the Dock application's element.
+  void expose(Pid dock, const char* notification);
 
   // --- Backend.
   std::string_view name() const override { return "sim"; }
@@ -137,6 +151,8 @@ class Sim final : public Backend {
   // Title-bar buttons of a window element, as element-number offsets.
   static constexpr uint64_t CLOSE_BUTTON = 1ull << 48;
   static constexpr uint64_t MINIMIZE_BUTTON = 2ull << 48;
+  // The Dock's list element; its items are DOCK_LIST + 1, + 2...
+  static constexpr uint64_t DOCK_LIST = 4ull << 48;
 
  private:
   struct Registration {
@@ -171,6 +187,10 @@ class Sim final : public Backend {
   void terminate_locked(Outbox& out, Pid pid);
   void set_minimized_locked(Outbox& out, Window& w, bool on);
   AxElement element_of(const Window& w) const;
+  // The application an accessibility call of `pid` talks to, after any `hold` on it has been
+  // released (waits with mu_ released); nullptr when it is not running.
+  App* ax_target_locked(std::unique_lock<std::mutex>& lock, Pid pid);
+  AxResult<Value> dock_copy_locked(const App& a, uint64_t id, std::string_view attribute) const;
   void flush(Outbox& out);
 
   MainQueue& queue_;
@@ -197,6 +217,9 @@ class Sim final : public Backend {
   std::vector<TapTimer> tap_timers_;
   std::condition_variable tap_wake_;
   bool closing_ = false;
+  std::set<Pid> held_;
+  std::map<Pid, int> blocked_;  // calls waiting on a hold, per application
+  std::condition_variable held_cv_;
   bool tap_running_ = false;
 };
 
