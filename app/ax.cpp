@@ -204,18 +204,21 @@ Worker::Worker(Sink sink, const sys::Clock& clock)
 
 Worker::~Worker() {
   {
-    std::lock_guard lock(observers_mu_);
-    for (const auto& [pid, observer] : observers_) sys::port().ax_observer_release(observer);
-    for (sys::AxObserverId observer : dock_observers_) sys::port().ax_observer_release(observer);
-    observers_.clear();
-    dock_observers_.clear();
-  }
-  {
     std::lock_guard lock(sched_mu_);
     stopping_ = true;
   }
   wake_.notify_all();
   for (std::thread& t : workers_) t.join();
+  // No worker can create an observer any more; once released, none calls back.
+  std::vector<sys::AxObserverId> release;
+  {
+    std::lock_guard lock(observers_mu_);
+    for (const auto& [pid, observer] : observers_) release.push_back(observer);
+    release.insert(release.end(), dock_observers_.begin(), dock_observers_.end());
+    observers_.clear();
+    dock_observers_.clear();
+  }
+  for (sys::AxObserverId observer : release) sys::port().ax_observer_release(observer);
   run_loop_->close();
   run_thread_.join();
 }
