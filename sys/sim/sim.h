@@ -52,7 +52,7 @@ class Sim final : public Backend {
 
   // --- Changes made by test code; each raises the platform's notifications.
   void launch(App app);            // workspace: launched
-  void terminate(Pid pid);         // workspace: terminated; the app's windows vanish silently
+  void terminate(Pid pid);         // workspace: terminated; ws: 804/1326 for its windows, no ax
   void activate(Pid pid);          // workspace: activated
   void hide(Pid pid);              // workspace: hidden
   void unhide(Pid pid);            // workspace: unhidden
@@ -192,6 +192,9 @@ class Sim final : public Backend {
   App* ax_target_locked(std::unique_lock<std::mutex>& lock, Pid pid);
   AxResult<Value> dock_copy_locked(const App& a, uint64_t id, std::string_view attribute) const;
   void flush(Outbox& out);
+  // Runs f(out) under the lock, then delivers what it collected outside it; returns f's result.
+  template <class F>
+  auto change(F&& f);
 
   MainQueue& queue_;
   mutable std::mutex mu_;
