@@ -531,7 +531,9 @@ std::any Sim::symbol(std::string_view name) {
       std::memcpy(&pid, t.data(), 4);
       std::memcpy(&number, t.data() + 12, 8);
       std::lock_guard lock(mu_);
-      journal_.remote_tokens.emplace_back(pid, number);
+      auto& runs = journal_.remote_tokens;
+      if (!runs.empty() && runs.back().pid == pid && runs.back().last + 1 == number) runs.back().last = number;
+      else runs.push_back({pid, number, number});
       if (Window* w = window_of_element_locked(AxElement{pid, number})) return element_of(*w);
       return std::nullopt;
     });

@@ -32,7 +32,14 @@ struct Journal {
   std::map<Wid, uint64_t> window_tags;                  // SLSSetWindowTags
   std::vector<TapEvent> posted_keys;                    // synthetic events
   std::vector<TapEvent> passed;                         // events the tap let through
-  std::vector<std::pair<Pid, uint64_t>> remote_tokens;  // element numbers asked for, in order
+  // Element numbers asked for by remote token, in order; consecutive numbers of one
+  // application share an entry, so a long search costs one.
+  struct TokenRun {
+    Pid pid = 0;
+    uint64_t first = 0, last = 0;
+    bool operator==(const TokenRun&) const = default;
+  };
+  std::vector<TokenRun> remote_tokens;
   std::map<Pid, int> ax_windows_reads;                  // "AXWindows" reads per application
   int ax_prompts = 0;
   int capture_requests = 0;

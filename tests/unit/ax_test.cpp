@@ -150,8 +150,8 @@ class AxTest : public testing::Test {
   }
   std::vector<uint64_t> tokens_of(Pid pid) {
     std::vector<uint64_t> out;
-    for (const auto& [p, n] : sim.journal().remote_tokens)
-      if (p == pid) out.push_back(n);
+    for (const auto& run : sim.journal().remote_tokens)
+      for (uint64_t n = run.first; run.pid == pid && n <= run.last; ++n) out.push_back(n);
     return out;
   }
 
