@@ -54,6 +54,10 @@ struct App {
   // Scripted answers of AXObserverAddNotification by notification name; -25209 (already
   // registered) keeps the registration, any other code refuses it.
   std::map<std::string, int32_t> register_errors;
+
+  // Focusing: the application takes no notice of the key-window event records, so only
+  // activation with "AXMain" makes a window its focused one.
+  bool ignores_event_records = false;
 };
 
 struct Window {

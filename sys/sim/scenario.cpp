@@ -197,6 +197,7 @@ App parse_app(const json& j, const std::string& path) {
     for (auto it = r->begin(); it != r->end(); ++it)
       a.register_errors[it.key()] = Obj::integer_of<int32_t>(it.value(), o.at("register_errors") + "." + it.key());
   }
+  a.ignores_event_records = o.flag("ignores_event_records", false);
   o.done();
   return a;
 }

@@ -40,7 +40,8 @@ struct Journal {
     bool operator==(const TokenRun&) const = default;
   };
   std::vector<TokenRun> remote_tokens;
-  std::map<Pid, int> ax_windows_reads;                  // "AXWindows" reads per application
+  // Focusing: every accessibility call by (process, attribute or action name), in order.
+  std::vector<std::pair<Pid, std::string>> ax_calls;
   int ax_prompts = 0;
   int capture_requests = 0;
   bool screen_locked = false;
@@ -198,6 +199,7 @@ class Sim final : public Backend {
   // released (waits with mu_ released); nullptr when it is not running.
   App* ax_target_locked(std::unique_lock<std::mutex>& lock, Pid pid);
   AxResult<Value> dock_copy_locked(const App& a, uint64_t id, std::string_view attribute) const;
+  void journal_ax_call(Pid pid, std::string_view name);  // takes mu_ itself
   void flush(Outbox& out);
   // Runs f(out) under the lock, then delivers what it collected outside it; returns f's result.
   template <class F>

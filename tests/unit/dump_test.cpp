@@ -93,7 +93,7 @@ TEST(Dump, WithoutAccessibilityPrintsTheWindowServerView) {
     }
   }
   const auto journal = sys::sim::harness().sim.journal();
-  EXPECT_TRUE(journal.ax_windows_reads.empty());  // nothing asked of any application
+  EXPECT_TRUE(journal.ax_calls.empty());  // nothing asked of any application
   EXPECT_EQ(journal.ax_prompts, 0);               // and no prompt
 }
 
