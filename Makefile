@@ -13,6 +13,7 @@ test: deps
 	cmake --build --preset asan -j $(JOBS)
 	scripts/fuzz 5
 	ctest --preset asan
+	JOBS=$(JOBS) scripts/tsan
 
 fuzz: deps
 	scripts/fuzz $(or $(SECONDS),60) $(NAME)

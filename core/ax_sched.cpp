@@ -27,14 +27,23 @@ void AxSched::submit(AxRequest request) {
 
 std::optional<AxRequest> AxSched::next(Instant now) {
   for (auto it = queue_.begin(); it != queue_.end(); ++it) {
-    if (busy_.contains(it->pid)) continue;
-    if (auto b = backoff_.find(it->pid); b != backoff_.end() && b->second.until > now) continue;
+    if (!runnable(*it, now)) continue;
     AxRequest out = std::move(*it);
     queue_.erase(it);
     busy_.insert(out.pid);
     return out;
   }
   return std::nullopt;
+}
+
+bool AxSched::runnable(const AxRequest& r, Instant now) const {
+  if (busy_.contains(r.pid)) return false;
+  auto b = backoff_.find(r.pid);
+  return b == backoff_.end() || b->second.until <= now;
+}
+
+bool AxSched::ready(Instant now) const {
+  return std::any_of(queue_.begin(), queue_.end(), [&](const AxRequest& r) { return runnable(r, now); });
 }
 
 void AxSched::done(Pid pid, bool retry, Instant now) {

@@ -47,6 +47,8 @@ class AxSched {
   void release(Pid pid);
   // When a waiting worker should look again; absent: wait until another thread wakes it.
   std::optional<Instant> wake_at(Instant now) const;
+  // Whether `next(now)` would hand out a request (it changes nothing).
+  bool ready(Instant now) const;
 
   const std::vector<AxRequest>& queue() const { return queue_; }
   bool busy(Pid pid) const { return busy_.contains(pid); }
@@ -59,6 +61,8 @@ class AxSched {
   std::vector<AxRequest> queue_;  // oldest first
   std::unordered_set<Pid> busy_;
   std::unordered_map<Pid, Backoff> backoff_;
+
+  bool runnable(const AxRequest& r, Instant now) const;
 };
 
 }  // namespace mirvex

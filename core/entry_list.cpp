@@ -40,35 +40,6 @@ struct AppFacts {
   uint32_t ordinal = 0;
 };
 
-void quoted(std::string& out, std::string_view s) {
-  out += '"';
-  for (char c : s) {
-    switch (c) {
-      case '"':
-        out += "\\\"";
-        break;
-      case '\\':
-        out += "\\\\";
-        break;
-      case '\n':
-        out += "\\n";
-        break;
-      case '\r':
-        out += "\\r";
-        break;
-      case '\t':
-        out += "\\t";
-        break;
-      default:
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
-          out += fmt::format("\\u{{{:x}}}", static_cast<unsigned char>(c));
-        else
-          out += c;
-    }
-  }
-  out += '"';
-}
-
 const char* flag(bool b) { return b ? "true" : "false"; }
 
 // Orders titles by their lower-cased UTF-8 bytes without lower-casing most of them: while both
@@ -179,14 +150,14 @@ std::string to_string(const Entry& e) {
   std::string out;
   if (const auto* w = std::get_if<entry::Window>(&e)) {
     out = fmt::format("Window {{ wid: {}, pid: {}, title: ", w->wid, w->pid);
-    quoted(out, w->title);
+    text::append_quoted(out, w->title);
     out += fmt::format(", minimized: {}, hidden: {}, fullscreen: {}, space: ", flag(w->minimized),
                        flag(w->hidden), flag(w->fullscreen));
     out += w->space ? fmt::format("Some({})", *w->space) : std::string("None");
   } else {
     const auto& a = std::get<entry::App>(e);
     out = fmt::format("App {{ pid: {}, name: ", a.pid);
-    quoted(out, a.name);
+    text::append_quoted(out, a.name);
   }
   out += " }";
   return out;

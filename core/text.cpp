@@ -1,5 +1,7 @@
 #include "core/text.h"
 
+#include <fmt/format.h>
+
 #include <unicode/ucasemap.h>
 #include <unicode/uchar.h>
 #include <unicode/utf8.h>
@@ -198,6 +200,25 @@ void pop_utf8(std::string& s) {
   auto i = static_cast<int32_t>(s.size());
   U8_BACK_1(reinterpret_cast<const uint8_t*>(s.data()), 0, i);
   s.resize(static_cast<size_t>(i));
+}
+
+void append_quoted(std::string& out, std::string_view s) {
+  out += '"';
+  for (char c : s) {
+    switch (c) {
+      case '"': out += "\\\""; break;
+      case '\\': out += "\\\\"; break;
+      case '\n': out += "\\n"; break;
+      case '\r': out += "\\r"; break;
+      case '\t': out += "\\t"; break;
+      default:
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
+          out += fmt::format("\\u{{{:x}}}", static_cast<unsigned char>(c));
+        else
+          out += c;
+    }
+  }
+  out += '"';
 }
 
 }  // namespace mirvex::text

@@ -39,4 +39,8 @@ bool append_utf8(std::string& out, char32_t c);
 // Removes the last whole character (all bytes of a multi-byte sequence); no-op when empty.
 void pop_utf8(std::string& s);
 
+// Appends `s` in double quotes with quotes, backslashes and control characters escaped, so
+// that a title cannot break or forge a line of diagnostic output.
+void append_quoted(std::string& out, std::string_view s);
+
 }  // namespace mirvex::text

@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "app/diagnostics.h"
 #include "app/diagnostics_focus.h"
 #include "app/qt_main_queue.h"
 #include "app/shots.h"
@@ -16,7 +17,7 @@
 namespace {
 
 int usage() {
-  std::fputs("usage: mirvex --shot-panel <dir> | --focus <wid> [pid]\n", stderr);
+  std::fputs("usage: mirvex --shot-panel <dir> | --focus <wid> [pid] | --dump\n", stderr);
   return 2;
 }
 
@@ -27,23 +28,45 @@ void choose_platform() {
   }
 }
 
+// Installs the backend `select_backend` picks; false (with the reason on standard error) when
+// there is none.
+bool install_backend(mirvex::QtMainQueue& queue, mirvex::sys::Selected& selected) {
+  selected = mirvex::sys::select_backend(queue, std::getenv("MIRVEX_SIM"));
+  if (!selected.backend) {
+    std::fprintf(stderr, "%s\n", selected.error.c_str());
+    return false;
+  }
+  mirvex::sys::install(*selected.backend, queue);
+  return true;
+}
+
 // `--focus <wid> [pid]`: focuses one window over the chosen backend and prints the outcome.
 int focus_window(int argc, char** argv) {
   int qt_argc = 1;
   QCoreApplication app(qt_argc, argv);
   mirvex::QtMainQueue queue;
-  mirvex::sys::Selected selected = mirvex::sys::select_backend(queue, std::getenv("MIRVEX_SIM"));
-  if (!selected.backend) {
-    std::fprintf(stderr, "%s\n", selected.error.c_str());
-    return 1;
-  }
-  mirvex::sys::install(*selected.backend, queue);
+  mirvex::sys::Selected selected;
+  if (!install_backend(queue, selected)) return 1;
   const std::vector<std::string> args(argv + 2, argv + argc);
   if (auto fatal = mirvex::diagnostics::focus_command(args, std::cout, [](int status) { QCoreApplication::exit(status); })) {
     std::fprintf(stderr, "%s\n", fatal->c_str());
     return 1;
   }
   return app.exec();
+}
+
+// `--dump`: prints the window model and the entry lists, then exits.
+int dump(char** argv) {
+  int qt_argc = 1;
+  QCoreApplication app(qt_argc, argv);
+  mirvex::QtMainQueue queue;
+  mirvex::sys::Selected selected;
+  if (!install_backend(queue, selected)) return 1;
+  if (auto fatal = mirvex::diagnostics::dump(std::cout)) {
+    std::fprintf(stderr, "%s\n", fatal->c_str());
+    return 1;
+  }
+  return 0;
 }
 
 }  // namespace
@@ -57,5 +80,6 @@ int main(int argc, char** argv) {
     return mirvex::shots::panel(QString::fromLocal8Bit(argv[2])) == 0 ? 0 : 1;
   }
   if (argc >= 2 && std::string_view(argv[1]) == "--focus") return focus_window(argc, argv);
+  if (argc == 2 && std::string_view(argv[1]) == "--dump") return dump(argv);
   return usage();
 }

@@ -33,6 +33,13 @@ struct Display {
   Value raw;                        // merged over the display's description entry
 };
 
+// An item of the Dock's list (the Dock application's "AXChildren" → list → items).
+struct DockItem {
+  std::string title;
+  std::string subrole = "AXApplicationDockItem";
+  std::optional<std::string> badge;  // "AXStatusLabel"; absent: no value
+};
+
 struct App {
   Pid pid = 0;
   std::optional<std::string> name;
@@ -43,6 +50,10 @@ struct App {
   bool hung = false;             // every accessibility call answers cannot-complete (-25204)
   std::optional<uint32_t> icon;  // ARGB colour of a 32x32 icon; absent: no icon
   std::optional<Wid> focused;    // the application's focused window (AXFocusedWindow)
+  std::vector<DockItem> dock_items;  // the Dock's items (only the Dock process has any)
+  // Scripted answers of AXObserverAddNotification by notification name; -25209 (already
+  // registered) keeps the registration, any other code refuses it.
+  std::map<std::string, int32_t> register_errors;
 
   // Focusing: the application takes no notice of the key-window event records, so only
   // activation with "AXMain" makes a window its focused one.

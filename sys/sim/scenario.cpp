@@ -183,6 +183,20 @@ App parse_app(const json& j, const std::string& path) {
   a.hung = o.flag("hung", false);
   if (auto icon = o.opt_text("icon")) a.icon = parse_icon(*icon, o.at("icon"));
   a.focused = o.opt_integer<Wid>("focused");
+  o.each("dock_items", [&](const json& e, const std::string& p) {
+    Obj io(e, p);
+    DockItem item;
+    item.title = io.text("title", "");
+    item.subrole = io.text("subrole", item.subrole);
+    item.badge = io.opt_text("badge");
+    io.done();
+    a.dock_items.push_back(std::move(item));
+  });
+  if (const json* r = o.find("register_errors")) {
+    if (!r->is_object()) Obj::fail(o.at("register_errors"), "expected an object");
+    for (auto it = r->begin(); it != r->end(); ++it)
+      a.register_errors[it.key()] = Obj::integer_of<int32_t>(it.value(), o.at("register_errors") + "." + it.key());
+  }
   a.ignores_event_records = o.flag("ignores_event_records", false);
   o.done();
   return a;

@@ -52,6 +52,7 @@ Sim::Sim(MainQueue& queue, Desktop desktop) : queue_(queue), d_(std::move(deskto
 Sim::~Sim() {
   std::unique_lock lock(mu_);
   closing_ = true;
+  held_cv_.notify_all();
   tap_wake_.notify_all();
   tap_wake_.wait(lock, [&] { return !tap_running_; });
 }
@@ -530,11 +531,12 @@ std::any Sim::symbol(std::string_view name) {
     });
   if (name == "_AXUIElementGetWindow")
     return fn::_AXUIElementGetWindow([this](const AxElement& e, Wid& wid) {
-      std::lock_guard lock(mu_);
-      App* a = app_locked(e.pid);
+      std::unique_lock lock(mu_);
+      App* a = ax_target_locked(lock, e.pid);
       if (!a) return ax_error::INVALID_ELEMENT;
       if (a->hung) return ax_error::CANNOT_COMPLETE;
-      Window* w = window_of_element_locked(e);
+      // A title-bar button answers the window it belongs to.
+      Window* w = window_of_element_locked(AxElement{e.pid, e.id & ~(CLOSE_BUTTON | MINIMIZE_BUTTON)});
       if (!w) return ax_error::INVALID_ELEMENT;
       wid = w->wid;
       return ax_error::SUCCESS;
@@ -548,6 +550,9 @@ std::any Sim::symbol(std::string_view name) {
       std::memcpy(&pid, t.data(), 4);
       std::memcpy(&number, t.data() + 12, 8);
       std::lock_guard lock(mu_);
+      auto& runs = journal_.remote_tokens;
+      if (!runs.empty() && runs.back().pid == pid && runs.back().last + 1 == number) runs.back().last = number;
+      else runs.push_back({pid, number, number});
       if (Window* w = window_of_element_locked(AxElement{pid, number})) return element_of(*w);
       return std::nullopt;
     });
@@ -849,11 +854,13 @@ void Sim::ax_set_timeout(AxElement& element, float seconds) {
 AxResult<Value> Sim::ax_copy(const AxElement& e, std::string_view attribute) {
   journal_ax_call(e.pid, attribute);
   using R = AxResult<Value>;
-  std::lock_guard lock(mu_);
-  App* a = app_locked(e.pid);
+  std::unique_lock lock(mu_);
+  App* a = ax_target_locked(lock, e.pid);
   if (!a) return R::fail(ax_error::INVALID_ELEMENT);
   if (a->hung) return R::fail(ax_error::CANNOT_COMPLETE);
+  if (e.id & DOCK_LIST) return dock_copy_locked(*a, e.id, attribute);
   if (e.id == 0) {  // application element
+    if (attribute == ax::CHILDREN && !a->dock_items.empty()) return Value(Array{Value(AxElement{e.pid, DOCK_LIST})});
     if (attribute == ax::WINDOWS) {
       Array list;
       for (const Window& w : d_.windows)
@@ -889,6 +896,10 @@ AxResult<Value> Sim::ax_copy(const AxElement& e, std::string_view attribute) {
 
 int32_t Sim::ax_set(const AxElement& e, std::string_view attribute, const Value& value) {
   journal_ax_call(e.pid, attribute);
+  {
+    std::unique_lock lock(mu_);
+    ax_target_locked(lock, e.pid);  // waits out a hold
+  }
   return change([&](Outbox& out) -> int32_t {
     App* a = app_locked(e.pid);
     Window* w = e.id ? window_of_element_locked(e) : nullptr;
@@ -918,8 +929,8 @@ int32_t Sim::ax_perform(const AxElement& e, std::string_view action) {
   enum class Do { Close, Minimize, Raise } what;
   Wid wid = 0;
   {
-    std::lock_guard lock(mu_);
-    App* a = app_locked(e.pid);
+    std::unique_lock lock(mu_);
+    App* a = ax_target_locked(lock, e.pid);
     if (!a) return ax_error::INVALID_ELEMENT;
     if (a->hung) return ax_error::CANNOT_COMPLETE;
     const uint64_t button = e.id & (CLOSE_BUTTON | MINIMIZE_BUTTON);
@@ -948,8 +959,8 @@ void Sim::journal_ax_call(Pid pid, std::string_view name) {
 // to the right of it, in window-relative points.
 AxResult<AxElement> Sim::ax_element_at(const AxElement& app, Point p) {
   using R = AxResult<AxElement>;
-  std::lock_guard lock(mu_);
-  App* a = app_locked(app.pid);
+  std::unique_lock lock(mu_);
+  App* a = ax_target_locked(lock, app.pid);
   if (!a) return R::fail(ax_error::INVALID_ELEMENT);
   if (a->hung) return R::fail(ax_error::CANNOT_COMPLETE);
   for (const Window& w : d_.windows) {
@@ -974,14 +985,19 @@ AxResult<AxObserverId> Sim::ax_observer_create(Pid pid, AxCallback callback) {
 
 int32_t Sim::ax_observer_add(AxObserverId observer, const AxElement& element, std::string_view notification,
                              int64_t context) {
-  std::lock_guard lock(mu_);
+  std::unique_lock lock(mu_);
+  App* a = ax_target_locked(lock, element.pid);
   auto it = ax_observers_.find(observer);
   if (it == ax_observers_.end()) return ax_error::INVALID_OBSERVER;
-  App* a = app_locked(element.pid);
   if (!a || element.pid != it->second.pid) return ax_error::INVALID_ELEMENT;
   if (a->hung) return ax_error::CANNOT_COMPLETE;
   for (const Registration& r : it->second.registrations)
     if (r.element == element && r.notification == notification) return ax_error::ALREADY_REGISTERED;
+  if (auto scripted = a->register_errors.find(std::string(notification)); scripted != a->register_errors.end()) {
+    if (scripted->second == ax_error::ALREADY_REGISTERED)
+      it->second.registrations.push_back(Registration{element, std::string(notification), context});
+    return scripted->second;
+  }
   it->second.registrations.push_back(Registration{element, std::string(notification), context});
   return ax_error::SUCCESS;
 }
@@ -994,6 +1010,72 @@ void Sim::ax_observer_schedule(AxObserverId observer, Dispatch dispatch) {
 void Sim::ax_observer_release(AxObserverId observer) {
   std::lock_guard lock(mu_);
   ax_observers_.erase(observer);
+}
+
+// ---------------------------------------------------------------- accessibility scripting
+
+App* Sim::ax_target_locked(std::unique_lock<std::mutex>& lock, Pid pid) {
+  if (held_.count(pid)) {
+    ++blocked_[pid];
+    held_cv_.notify_all();
+    held_cv_.wait(lock, [&] { return !held_.count(pid) || closing_; });
+    --blocked_[pid];
+  }
+  return app_locked(pid);
+}
+
+// The Dock's list answers its items as children; each item its title, subrole and badge.
+AxResult<Value> Sim::dock_copy_locked(const App& a, uint64_t id, std::string_view attribute) const {
+  using R = AxResult<Value>;
+  const uint64_t index = id & ~DOCK_LIST;
+  if (index == 0) {
+    if (attribute != ax::CHILDREN) return R::fail(ax_error::ATTRIBUTE_UNSUPPORTED);
+    Array items;
+    for (size_t i = 0; i < a.dock_items.size(); ++i) items.push_back(Value(AxElement{a.pid, DOCK_LIST | (i + 1)}));
+    return Value(std::move(items));
+  }
+  if (index > a.dock_items.size()) return R::fail(ax_error::INVALID_ELEMENT);
+  const DockItem& item = a.dock_items[index - 1];
+  if (attribute == ax::TITLE) return Value(item.title);
+  if (attribute == ax::SUBROLE) return Value(item.subrole);
+  if (attribute == ax::ROLE) return Value("AXDockItem");
+  if (attribute == ax::STATUS_LABEL) return item.badge ? R(Value(*item.badge)) : R::fail(ax_error::NO_VALUE);
+  return R::fail(ax_error::ATTRIBUTE_UNSUPPORTED);
+}
+
+void Sim::clear_journal() {
+  std::lock_guard lock(mu_);
+  journal_ = Journal{};
+}
+
+void Sim::set_hung(Pid pid, bool hung) {
+  std::lock_guard lock(mu_);
+  if (App* a = app_locked(pid)) a->hung = hung;
+}
+
+void Sim::hold(Pid pid) {
+  std::lock_guard lock(mu_);
+  held_.insert(pid);
+}
+
+void Sim::release(Pid pid) {
+  std::lock_guard lock(mu_);
+  held_.erase(pid);
+  held_cv_.notify_all();
+}
+
+void Sim::wait_held(Pid pid) {
+  std::unique_lock lock(mu_);
+  held_cv_.wait(lock, [&] { return blocked_[pid] > 0; });
+}
+
+void Sim::expose(Pid dock, const char* notification) {
+  Outbox out;
+  {
+    std::lock_guard lock(mu_);
+    if (app_locked(dock)) ax_note_locked(out, dock, AxElement{dock, 0}, notification);
+  }
+  flush(out);
 }
 
 // ---------------------------------------------------------------- hot keys and the tap

@@ -35,6 +35,14 @@ struct Journal {
   std::vector<TapEvent> posted_keys;                    // synthetic events
   std::vector<TapEvent> passed;                         // events that reached the application
   int system_switcher = 0;                              // key presses the system's own ⌘Tab took
+  // Element numbers asked for by remote token, in order; consecutive numbers of one
+  // application share an entry, so a long search costs one.
+  struct TokenRun {
+    Pid pid = 0;
+    uint64_t first = 0, last = 0;
+    bool operator==(const TokenRun&) const = default;
+  };
+  std::vector<TokenRun> remote_tokens;
   // Focusing: every accessibility call by (process, attribute or action name), in order.
   std::vector<std::pair<Pid, std::string>> ax_calls;
   int ax_prompts = 0;
@@ -109,6 +117,18 @@ class Sim final : public Backend {
   void set_key_mapping(std::optional<KeyMapping> mapping);
   std::optional<KeyMapping> key_mapping() const;
 
+  // --- Accessibility scripting (test code).
+  void clear_journal();
+  void set_hung(Pid pid, bool hung);  // from now on every call answers -25204 (or answers again)
+  // While held, the application's accessibility calls block (as a call waits out its timeout
+  // on the platform); `release` lets them go on with their usual answer.
+  void hold(Pid pid);
+  void release(Pid pid);
+  void wait_held(Pid pid);  // until at least one call of pid is blocked by `hold`
+  // Raises one of the Dock's Mission Control notifications ("AXExposeShowAllWindows"...) on
+  // the Dock application's element.
+  void expose(Pid dock, const char* notification);
+
   // --- Backend.
   std::string_view name() const override { return "sim"; }
   std::optional<Value> window_list(uint32_t options, Wid relative_to) override;
@@ -179,6 +199,8 @@ class Sim final : public Backend {
   // Title-bar buttons of a window element, as element-number offsets.
   static constexpr uint64_t CLOSE_BUTTON = 1ull << 48;
   static constexpr uint64_t MINIMIZE_BUTTON = 2ull << 48;
+  // The Dock's list element; its items are DOCK_LIST + 1, + 2...
+  static constexpr uint64_t DOCK_LIST = 4ull << 48;
 
  private:
   struct Registration {
@@ -213,6 +235,10 @@ class Sim final : public Backend {
   void terminate_locked(Outbox& out, Pid pid);
   void set_minimized_locked(Outbox& out, Window& w, bool on);
   AxElement element_of(const Window& w) const;
+  // The application an accessibility call of `pid` talks to, after any `hold` on it has been
+  // released (waits with mu_ released); nullptr when it is not running.
+  App* ax_target_locked(std::unique_lock<std::mutex>& lock, Pid pid);
+  AxResult<Value> dock_copy_locked(const App& a, uint64_t id, std::string_view attribute) const;
   void journal_ax_call(Pid pid, std::string_view name);  // takes mu_ itself
   void flush(Outbox& out);
   // Runs f(out) under the lock, then delivers what it collected outside it; returns f's result.
@@ -243,6 +269,9 @@ class Sim final : public Backend {
   std::vector<TapTimer> tap_timers_;
   std::condition_variable tap_wake_;
   bool closing_ = false;
+  std::set<Pid> held_;
+  std::map<Pid, int> blocked_;  // calls waiting on a hold, per application
+  std::condition_variable held_cv_;
   bool tap_running_ = false;
 
   // --- Keys, hot keys and the event tap (mu_ held unless noted).

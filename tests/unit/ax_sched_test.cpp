@@ -94,7 +94,14 @@ TEST(AxSched, BackedOffApplicationDoesNotHoldOthersBack) {
   s.done(A, true, T0);
   s.submit(req(Kind::Resolve, A, {1}));
   s.submit(req(Kind::Resolve, B, {2}));
+  EXPECT_TRUE(s.ready(T0 + 1s));
   EXPECT_EQ(s.next(T0 + 1s), req(Kind::Resolve, B, {2}));
+  // `ready` agrees with `next` without taking anything: A is backed off, B busy.
+  EXPECT_FALSE(s.ready(T0 + 1s));
+  EXPECT_EQ(s.queue().size(), 1u);
+  EXPECT_TRUE(s.ready(T0 + 2s));
+  s.release(B);
+  EXPECT_FALSE(s.ready(T0 + 1s));
 }
 
 TEST(AxSched, WakeAt) {
