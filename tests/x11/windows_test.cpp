@@ -198,5 +198,32 @@ TEST_F(X11Test, CaptureReturnsTheWindowPixels) {
   EXPECT_FALSE(nf.get().image);
 }
 
+TEST_F(X11Test, OutsideClientsAreListedAndAWindowWithoutPidIsNoApplication) {
+  const pid_t term = start_outside({"xterm", "-T", "outside-term", "-e", "sleep", "60"});
+  start_outside({"xeyes", "-name", "outside-eyes"});
+  std::optional<Value> t, e;
+  ASSERT_TRUE(wait([&] { return (t = entry_titled("outside-term")) && (e = entry_titled("xeyes")); }));
+  EXPECT_EQ(*t->get(wl::OWNER_NAME)->string(), "XTerm");
+  EXPECT_EQ(t->get(wl::OWNER_PID)->number()->as_int64(), term);
+  EXPECT_TRUE(wait([&] { return x->running_app(term).has_value(); }));
+  EXPECT_EQ(x->running_app(term)->name, "XTerm");
+  // xeyes sets no _NET_WM_PID: listed without an owner, and no running application for it.
+  EXPECT_EQ(*e->get(wl::OWNER_NAME)->string(), "XEyes");
+  if (!e->get(wl::OWNER_PID))
+    for (const AppInfo& a : x->running_apps()) EXPECT_NE(a.name, "XEyes");
+}
+
+TEST_F(X11Test, OneInstancePerUserAndDisplay) {
+  X11 first(queue, nullptr);
+  ASSERT_TRUE(first.claim_instance());
+  EXPECT_TRUE(first.claim_instance()) << "claiming again keeps it";
+  {
+    X11 second(queue, nullptr);
+    EXPECT_FALSE(second.claim_instance());
+  }
+  auto third = std::make_unique<X11>(queue, nullptr);
+  EXPECT_FALSE(third->claim_instance());
+}
+
 }  // namespace
 }  // namespace mirvex::sys::x11::test

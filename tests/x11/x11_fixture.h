@@ -65,6 +65,28 @@ class X11Test : public ::testing::Test {
     return c;
   }
 
+  // Starts an outside program (killed at the end of the test).
+  pid_t start_outside(std::vector<std::string> argv) {
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+      std::vector<char*> av;
+      for (auto& a : argv) av.push_back(a.data());
+      av.push_back(nullptr);
+      ::execvp(av[0], av.data());
+      ::_exit(127);
+    }
+    clients.push_back(Client{pid, 0});
+    return pid;
+  }
+
+  // The window-list entry titled `title`, if listed.
+  std::optional<Value> entry_titled(const std::string& title) {
+    auto l = x->window_list(0, 0);
+    for (const Value& e : *l->array())
+      if (const Value* n = e.get(wl::NAME); n && n->string() && *n->string() == title) return e;
+    return std::nullopt;
+  }
+
   bool listed(Wid wid) {
     auto l = x->window_list(0, 0);
     for (const Value& e : *l->array())
