@@ -8,6 +8,8 @@
 #include <cstring>
 #include <stdexcept>
 
+#include <fmt/format.h>
+
 #include "core/log.h"
 #include "sys/x11/x11.h"
 
@@ -43,7 +45,7 @@ std::unique_ptr<Backend> open(MainQueue& queue, const char* display, std::string
   try {
     return std::make_unique<X11>(queue, display);
   } catch (const std::runtime_error& e) {
-    error = e.what();
+    error = fmt::format("x11 backend: {}", e.what());
     return nullptr;
   }
 }
@@ -158,6 +160,11 @@ void X11::handle(const xcb_generic_event_t* ev, Outbox& out) {
       // The window manager updates the client list too; whichever comes first drops it.
       sync_clients(out);
       break;
+    case XCB_MAPPING_NOTIFY: {
+      std::lock_guard lock(mu_);
+      xcb_refresh_keyboard_mapping(syms_, reinterpret_cast<xcb_mapping_notify_event_t*>(const_cast<xcb_generic_event_t*>(ev)));
+      break;
+    }
     case XCB_KEY_PRESS:
     case XCB_KEY_RELEASE:
       handle_key(reinterpret_cast<const xcb_key_press_event_t*>(ev), (ev->response_type & 0x7f) == XCB_KEY_PRESS);
