@@ -26,12 +26,6 @@ std::unique_ptr<T, decltype(&std::free)> own(T* r) {
   return {r, &std::free};
 }
 
-Rect frame_of(const Props& p) {
-  const auto& e = p.extents;  // left, right, top, bottom
-  return Rect{double(p.root_x) - e[0], double(p.root_y) - e[2], double(p.width) + e[0] + e[1],
-              double(p.height) + e[2] + e[3]};
-}
-
 Rect intersect(const Rect& a, const Rect& b) {
   const double x0 = std::max(a.x, b.x), y0 = std::max(a.y, b.y);
   const double x1 = std::min(a.x + a.w, b.x + b.w), y1 = std::min(a.y + a.h, b.y + b.h);
@@ -139,6 +133,7 @@ void X11::handle(const xcb_generic_event_t* ev, Outbox& out) {
       } else if (e->window == conn_.root()) {
         if (e->atom == conn_.atom(NET_CLIENT_LIST)) sync_clients(out);
         else if (e->atom == conn_.atom(NET_ACTIVE_WINDOW)) sync_active(out);
+        else if (e->atom == conn_.atom(NET_CLIENT_LIST_STACKING)) restacked(out);
         else if (e->atom == conn_.atom(NET_CURRENT_DESKTOP)) {
           auto d = conn_.cardinal(conn_.root(), NET_CURRENT_DESKTOP);
           std::lock_guard lock(mu_);
@@ -156,6 +151,9 @@ void X11::handle(const xcb_generic_event_t* ev, Outbox& out) {
       }
       break;
     }
+    case XCB_CONFIGURE_NOTIFY:
+      configured(reinterpret_cast<const xcb_configure_notify_event_t*>(ev)->window, out);
+      break;
     case XCB_DESTROY_NOTIFY:
       // The window manager updates the client list too; whichever comes first drops it.
       sync_clients(out);
@@ -195,6 +193,9 @@ void X11::sync_clients(Outbox& out) {
       ++it;
       continue;
     }
+    ws_note_locked(out, 804, it->first);
+    ws_note_locked(out, 1326, it->first);
+    requested_.erase(it->first);
     if (Pid pid = it->second.pid) {
       ax_note_locked(out, pid, AxElement{pid, it->first}, ax::ELEMENT_DESTROYED);
       touched.insert(pid);
@@ -211,7 +212,9 @@ void X11::sync_clients(Outbox& out) {
     cl.hidden = p.has_state(conn_.atom(NET_WM_STATE_HIDDEN)) || p.wm_state == 3u;
     cl.fullscreen = p.has_state(conn_.atom(NET_WM_STATE_FULLSCREEN));
     cl.regular = layer(conn_, p) == 0;
+    cl.frame = p.frame();
     clients_[added[i]] = cl;
+    ws_note_locked(out, 1325, added[i]);
     if (!cl.pid) continue;
     if (std::find(app_order_.begin(), app_order_.end(), cl.pid) == app_order_.end()) {
       app_order_.push_back(cl.pid);
@@ -337,7 +340,7 @@ Value X11::entry(xcb_window_t w, const Props& p) const {
   e.set(wl::LAYER, Value(int64_t{layer(conn_, p)}));
   e.set(wl::NUMBER, Value(uint32_t{w}));
   if (p.pid) e.set(wl::OWNER_PID, Value(int64_t{*p.pid}));
-  e.set(wl::BOUNDS, rect_dict(frame_of(p)));
+  e.set(wl::BOUNDS, rect_dict(p.frame()));
   e.set(wl::ALPHA, Value(p.opacity ? double(*p.opacity) / 0xFFFFFFFFu : 1.0));
   if (p.viewable && !p.has_state(conn_.atom(NET_WM_STATE_HIDDEN))) e.set(wl::IS_ONSCREEN, Value(true));
   if (p.klass) e.set(wl::OWNER_NAME, Value(*p.klass));
@@ -672,6 +675,28 @@ std::any X11::symbol(std::string_view name) {
     });
   // _NET_ACTIVE_WINDOW already gives the window the keyboard focus: the record needs no action.
   if (name == "SLPSPostEventRecordTo") return fn::SLPSPostEventRecordTo([](const Psn&, const EventRecord&) { return int32_t{0}; });
+  if (name == "SLSRegisterConnectionNotifyProc")
+    return fn::SLSRegisterConnectionNotifyProc([this](Cid, NotifyProc proc, uint32_t event) {
+      std::lock_guard lock(mu_);
+      connection_procs_.emplace_back(event, std::move(proc));
+      return int32_t{0};
+    });
+  if (name == "SLSRegisterNotifyProc")
+    return fn::SLSRegisterNotifyProc([this](NotifyProc proc, uint32_t event) {
+      std::lock_guard lock(mu_);
+      system_procs_.emplace_back(event, std::move(proc));
+      return int32_t{0};
+    });
+  if (name == "SLSRequestNotificationsForWindows")
+    return fn::SLSRequestNotificationsForWindows([this](Cid, const std::vector<Wid>& wids) {
+      std::lock_guard lock(mu_);
+      requested_ = std::set<Wid>(wids.begin(), wids.end());
+      return int32_t{0};
+    });
+  // Remote tokens do not exist on X11: every client window is in AXWindows already, so no
+  // token ever names an element the listing missed.
+  if (name == "_AXUIElementCreateWithRemoteToken")
+    return fn::_AXUIElementCreateWithRemoteToken([](const RemoteToken&) -> std::optional<AxElement> { return std::nullopt; });
   if (name == "_AXUIElementGetWindow")
     return fn::_AXUIElementGetWindow([](const AxElement& e, Wid& wid) {
       const uint64_t w = e.id & ~(CLOSE_BUTTON | MINIMIZE_BUTTON);
@@ -683,7 +708,7 @@ std::any X11::symbol(std::string_view name) {
     return fn::SLSGetWindowBounds([this](Cid, Wid wid, Rect& r) {
       auto p = conn_.props({wid});
       if (!p[0].exists) return CG_ERROR_FAILURE;
-      r = frame_of(p[0]);
+      r = p[0].frame();
       return int32_t{0};
     });
   if (name == "SLSCopySpacesForWindows")

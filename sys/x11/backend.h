@@ -111,6 +111,7 @@ class X11 final : public Backend {
     Pid pid = 0;  // 0 when the window carries no _NET_WM_PID
     std::string klass, instance;
     bool hidden = false, fullscreen = false, regular = false;
+    Rect frame;  // last known, for the moved/resized window-server notifications
   };
   struct Registration {
     AxElement element;
@@ -154,6 +155,12 @@ class X11 final : public Backend {
   static int32_t layer(const Conn& c, const Props& p);
   Value display_spaces();
 
+  // notify.cpp: window-server notifications (closed 804, moved 806, resized 807, reordered 808
+  // for requested windows; created 1325 and destroyed 1326 for every client).
+  void ws_note_locked(Outbox& out, uint32_t event, Wid wid);
+  void configured(xcb_window_t w, Outbox& out);
+  void restacked(Outbox& out);
+
   // keys.cpp
   bool handle_key(const xcb_key_press_event_t* ev, bool press);
   void tap_push(TapEvent ev);
@@ -178,6 +185,9 @@ class X11 final : public Backend {
   std::map<AxObserverId, Observer> ax_observers_;
   HotKeyHandler hotkey_handler_;
   std::map<HotKeyRef, HotKey> hotkeys_;
+  std::vector<std::pair<uint32_t, NotifyProc>> connection_procs_, system_procs_;
+  std::set<Wid> requested_;
+  std::vector<xcb_window_t> stacking_;  // front to back, as last seen
   std::optional<xcb_timestamp_t> stamp_;
   std::condition_variable stamp_wake_;
 

@@ -80,6 +80,11 @@ std::optional<uint32_t> first(const std::vector<uint32_t>& v) {
 }  // namespace
 
 bool Props::has_state(xcb_atom_t a) const { return std::find(states.begin(), states.end(), a) != states.end(); }
+Rect Props::frame() const {
+  const auto& e = extents;  // left, right, top, bottom
+  return Rect{double(root_x) - e[0], double(root_y) - e[2], double(width) + e[0] + e[1], double(height) + e[2] + e[3]};
+}
+
 bool Props::has_type(xcb_atom_t a) const { return std::find(types.begin(), types.end(), a) != types.end(); }
 
 Conn::Conn(const char* display) {

@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "core/types.h"
+
 namespace mirvex::sys::x11 {
 
 enum Atom : size_t {
@@ -70,6 +72,8 @@ struct Props {
   uint32_t width = 0, height = 0;
 
   std::optional<std::string> title() const { return net_name ? net_name : wm_name; }
+  // The frame: the client's rectangle in root coordinates widened by the frame extents.
+  Rect frame() const;
   bool has_state(xcb_atom_t a) const;
   bool has_type(xcb_atom_t a) const;
 };

@@ -55,23 +55,23 @@ uint16_t x_mods_for_carbon(uint32_t m) {
   return x;
 }
 
+namespace {
+// X modifier bit ↔ event flag.
+constexpr std::pair<uint16_t, uint64_t> MODIFIERS[] = {
+    {X_SHIFT, FLAG_SHIFT}, {X_LOCK, FLAG_CAPS}, {X_CONTROL, FLAG_CONTROL}, {X_MOD1, FLAG_OPTION}, {X_MOD4, FLAG_COMMAND}};
+}  // namespace
+
 uint64_t flags_for_x_state(uint16_t s) {
   uint64_t f = 0;
-  if (s & X_SHIFT) f |= FLAG_SHIFT;
-  if (s & X_LOCK) f |= FLAG_CAPS;
-  if (s & X_CONTROL) f |= FLAG_CONTROL;
-  if (s & X_MOD1) f |= FLAG_OPTION;
-  if (s & X_MOD4) f |= FLAG_COMMAND;
+  for (const auto& [bit, flag] : MODIFIERS)
+    if (s & bit) f |= flag;
   return f;
 }
 
 uint16_t x_state_for_flags(uint64_t f) {
   uint16_t s = 0;
-  if (f & FLAG_SHIFT) s |= X_SHIFT;
-  if (f & FLAG_CAPS) s |= X_LOCK;
-  if (f & FLAG_CONTROL) s |= X_CONTROL;
-  if (f & FLAG_OPTION) s |= X_MOD1;
-  if (f & FLAG_COMMAND) s |= X_MOD4;
+  for (const auto& [bit, flag] : MODIFIERS)
+    if (f & flag) s |= bit;
   return s;
 }
 

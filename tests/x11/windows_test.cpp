@@ -1,7 +1,9 @@
 // The X11 backend against Xvfb and openbox: window list, Spaces, applications, activation,
 // minimise and hide, termination, capture — through the port only, checked against what the
 // server and xdotool say.
+#include <cstring>
 #include <future>
+#include <span>
 
 #include "tests/x11/x11_fixture.h"
 
@@ -223,6 +225,50 @@ TEST_F(X11Test, OutsideClientsAreListedAndAWindowWithoutPidIsNoApplication) {
   EXPECT_EQ(*e->get(wl::OWNER_NAME)->string(), "XEyes");
   if (!e->get(wl::OWNER_PID))
     for (const AppInfo& a : x->running_apps()) EXPECT_NE(a.name, "XEyes");
+}
+
+TEST_F(X11Test, WindowServerNotificationsAndTheRequiredPrivateFunctions) {
+  // Every function the application requires resolves (the rest are optional groups).
+  for (const char* name : {"CGSMainConnectionID", "CGSCopyManagedDisplaySpaces", "CGSManagedDisplayGetCurrentSpace",
+                           "CGSCopyWindowsWithOptionsAndTags", "CGSSetSymbolicHotKeyEnabled", "GetProcessForPID",
+                           "GetProcessPID", "_SLPSGetFrontProcess", "_SLPSSetFrontProcessWithOptions",
+                           "SLPSPostEventRecordTo", "_AXUIElementGetWindow", "_AXUIElementCreateWithRemoteToken",
+                           "SLSRegisterConnectionNotifyProc", "SLSRequestNotificationsForWindows", "SLSGetWindowBounds"})
+    EXPECT_TRUE(x->symbol(name).has_value()) << name;
+
+  std::vector<std::pair<uint32_t, Wid>> seen;
+  auto record = [&](uint32_t event, std::span<const uint8_t> data) {
+    Wid wid = 0;
+    std::memcpy(&wid, data.data() + (event >= 1325 ? 8 : 0), sizeof wid);
+    seen.emplace_back(event, wid);
+  };
+  auto reg = *symbol_as<fn::SLSRegisterConnectionNotifyProc>(x->symbol("SLSRegisterConnectionNotifyProc"));
+  auto reg_system = *symbol_as<fn::SLSRegisterNotifyProc>(x->symbol("SLSRegisterNotifyProc"));
+  for (uint32_t ev : {804u, 806u, 807u, 808u}) reg(0, record, ev);
+  reg_system(record, 1325);
+  auto has = [&](uint32_t ev, Wid wid) {
+    return std::find(seen.begin(), seen.end(), std::pair{ev, wid}) != seen.end();
+  };
+  Client a = start({"-t", "watched"});
+  EXPECT_TRUE(wait([&] { return has(1325, a.wid); }));
+  Client b = start({"-t", "other"});
+  (*symbol_as<fn::SLSRequestNotificationsForWindows>(x->symbol("SLSRequestNotificationsForWindows")))(0, {a.wid});
+
+  run("xdotool windowsize --sync " + std::to_string(a.wid) + " 320 240");
+  EXPECT_TRUE(wait([&] { return has(807, a.wid); }));
+  run("xdotool windowmove --sync " + std::to_string(a.wid) + " 300 200");
+  EXPECT_TRUE(wait([&] { return has(806, a.wid); }));
+  run("xdotool windowactivate --sync " + std::to_string(a.wid));
+  run("xdotool windowactivate --sync " + std::to_string(b.wid));
+  EXPECT_TRUE(wait([&] { return has(808, a.wid); }));
+  Rect bounds;
+  auto get_bounds = *symbol_as<fn::SLSGetWindowBounds>(x->symbol("SLSGetWindowBounds"));
+  ASSERT_EQ(get_bounds(0, a.wid, bounds), 0);
+  EXPECT_GE(bounds.w, 320);
+  ::kill(a.pid, SIGKILL);
+  EXPECT_TRUE(wait([&] { return has(804, a.wid); }));
+  EXPECT_FALSE(has(807, b.wid)) << "only requested windows report changes";
+  EXPECT_NE(get_bounds(0, a.wid, bounds), 0);
 }
 
 TEST_F(X11Test, OneInstancePerUserAndDisplay) {
