@@ -94,10 +94,10 @@ class X11Test : public ::testing::Test {
     return false;
   }
 
-  // Pumps the main queue until `pred` holds (5 s at most).
+  // Pumps the main queue until `pred` holds (10 s at most: the test machine may be loaded).
   template <class P>
   bool wait(P pred) {
-    for (int i = 0; i < 500; ++i) {
+    for (int i = 0; i < 1000; ++i) {
       queue.run_due();
       if (pred()) return true;
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
