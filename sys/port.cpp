@@ -9,6 +9,7 @@
 #include "core/log.h"
 #include "sys/sim/scenario.h"
 #include "sys/sim/sim.h"
+#include "sys/x11/x11.h"
 
 namespace mirvex::sys {
 
@@ -46,7 +47,9 @@ Selected select_backend(MainQueue& queue, const char* sim_scenario) {
       return {nullptr, e.what()};
     }
   }
-  return {nullptr, "no display backend: the x11 backend is not built yet (set MIRVEX_SIM=<scenario file>)"};
+  std::string error;
+  if (auto x = x11::open(queue, nullptr, error)) return {std::move(x), {}};
+  return {nullptr, error + " (set MIRVEX_SIM=<scenario file> to run on the simulated desktop)"};
 }
 
 void set_stop_hook(std::function<void()> hook) {

@@ -228,6 +228,11 @@ class Backend {
   virtual void tap_post_after(TapId tap, Duration delay, Task task) = 0;
   virtual void tap_enable(TapId tap, bool on) = 0;
   virtual bool tap_enabled(TapId tap) = 0;
+  // The switcher says a session is open (or closed). Where the tap cannot see or swallow keys
+  // by itself (X11), the backend takes the whole keyboard for the session, so keys reach the
+  // tap and no other application, and the modifier release is seen. False when the keyboard
+  // could not be taken. The home platform's tap needs nothing: the default does nothing.
+  virtual bool tap_session(TapId tap, bool open) { return true; }
   virtual void post_key(const TapEvent& event) = 0;  // synthetic event, HID system state source
   virtual uint64_t modifier_flags() = 0;             // HID system state
   virtual bool secure_input() = 0;

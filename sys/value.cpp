@@ -20,6 +20,8 @@ template int32_t saturate<int32_t>(double);
 template uint32_t saturate<uint32_t>(double);
 template int64_t saturate<int64_t>(double);
 template uint64_t saturate<uint64_t>(double);
+template int16_t saturate<int16_t>(double);
+template uint16_t saturate<uint16_t>(double);
 
 double Number::as_double() const {
   if (const auto* i = std::get_if<int64_t>(&v)) return static_cast<double>(*i);

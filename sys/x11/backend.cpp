@@ -1,0 +1,745 @@
+#include "sys/x11/backend.h"
+
+#include <xcb/composite.h>
+#include <xcb/randr.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <stdexcept>
+
+#include <fmt/format.h>
+
+#include "core/log.h"
+#include "sys/x11/x11.h"
+
+namespace mirvex::sys::x11 {
+
+namespace {
+
+constexpr int32_t PROC_NOT_FOUND = -600;
+constexpr int32_t CG_ERROR_FAILURE = 1000;
+constexpr uint32_t STICKY = 0xFFFFFFFF;
+
+template <class T>
+std::unique_ptr<T, decltype(&std::free)> own(T* r) {
+  return {r, &std::free};
+}
+
+Rect intersect(const Rect& a, const Rect& b) {
+  const double x0 = std::max(a.x, b.x), y0 = std::max(a.y, b.y);
+  const double x1 = std::min(a.x + a.w, b.x + b.w), y1 = std::min(a.y + a.h, b.y + b.h);
+  if (x1 <= x0 || y1 <= y0) return a;  // no usable overlap: the work area says nothing here
+  return Rect{x0, y0, x1 - x0, y1 - y0};
+}
+
+}  // namespace
+
+std::unique_ptr<Backend> open(MainQueue& queue, const char* display, std::string& error) {
+  try {
+    return std::make_unique<X11>(queue, display);
+  } catch (const std::runtime_error& e) {
+    error = fmt::format("x11 backend: {}", e.what());
+    return nullptr;
+  }
+}
+
+X11::X11(MainQueue& queue, const char* display) : queue_(queue), conn_(display) {
+  xcb_connection_t* c = conn_.c();
+  own_ = xcb_generate_id(c);
+  const uint32_t own_mask = XCB_EVENT_MASK_PROPERTY_CHANGE;
+  xcb_create_window(c, XCB_COPY_FROM_PARENT, own_, conn_.root(), -1, -1, 1, 1, 0, XCB_WINDOW_CLASS_INPUT_ONLY,
+                    XCB_COPY_FROM_PARENT, XCB_CW_EVENT_MASK, &own_mask);
+  const uint32_t root_mask = XCB_EVENT_MASK_PROPERTY_CHANGE;
+  xcb_change_window_attributes(c, conn_.root(), XCB_CW_EVENT_MASK, &root_mask);
+  syms_ = xcb_key_symbols_alloc(c);
+  // Captures read window pixmaps; automatic redirection keeps the screen as it was when no
+  // compositing manager runs (with one, the request fails harmlessly: it already redirects).
+  if (auto v = own(xcb_composite_query_version_reply(c, xcb_composite_query_version(c, 0, 4), nullptr)))
+    xcb_composite_redirect_subwindows(c, conn_.root(), XCB_COMPOSITE_REDIRECT_AUTOMATIC);
+  Outbox ignored;  // nobody observes yet
+  sync_clients(ignored);
+  sync_active(ignored);
+  desktop_ = conn_.cardinal(conn_.root(), NET_CURRENT_DESKTOP);
+  xcb_flush(c);
+  events_ = std::thread([this] { event_loop(); });
+  capturer_ = std::thread([this] { capture_loop(); });
+}
+
+X11::~X11() {
+  {
+    std::unique_lock lock(mu_);
+    closing_ = true;
+    tap_wake_.notify_all();
+    capture_wake_.notify_all();
+  }
+  xcb_client_message_event_t ev{};
+  ev.response_type = XCB_CLIENT_MESSAGE;
+  ev.format = 32;
+  ev.window = own_;
+  ev.type = conn_.atom(MIRVEX_WAKE);
+  xcb_send_event(conn_.c(), 0, own_, XCB_EVENT_MASK_NO_EVENT, reinterpret_cast<const char*>(&ev));
+  xcb_flush(conn_.c());
+  events_.join();
+  capturer_.join();
+  {
+    std::unique_lock lock(mu_);
+    tap_wake_.wait(lock, [&] { return !tap_running_; });
+  }
+  xcb_key_symbols_free(syms_);
+}
+
+bool X11::claim_instance() {
+  xcb_connection_t* c = conn_.c();
+  const xcb_atom_t sel = conn_.intern("_MIRVEX_" + std::to_string(::getuid()));
+  auto owner = own(xcb_get_selection_owner_reply(c, xcb_get_selection_owner(c, sel), nullptr));
+  if (!owner || (owner->owner != XCB_NONE && owner->owner != own_)) return false;
+  xcb_set_selection_owner(c, own_, sel, server_time());
+  auto now = own(xcb_get_selection_owner_reply(c, xcb_get_selection_owner(c, sel), nullptr));
+  return now && now->owner == own_;  // lost a race with another copy starting at once
+}
+
+// ---------------------------------------------------------------- events
+
+void X11::event_loop() {
+  while (xcb_generic_event_t* ev = xcb_wait_for_event(conn_.c())) {
+    const uint8_t type = ev->response_type & 0x7f;
+    if (type == XCB_CLIENT_MESSAGE &&
+        reinterpret_cast<xcb_client_message_event_t*>(ev)->type == conn_.atom(MIRVEX_WAKE)) {
+      std::lock_guard lock(mu_);
+      if (closing_) {
+        std::free(ev);
+        return;
+      }
+    }
+    Outbox out;
+    handle(ev, out);
+    std::free(ev);
+    for (Task& t : out) t();
+  }
+  log::log("x11: connection to the display lost");
+}
+
+void X11::handle(const xcb_generic_event_t* ev, Outbox& out) {
+  switch (ev->response_type & 0x7f) {
+    case XCB_PROPERTY_NOTIFY: {
+      const auto* e = reinterpret_cast<const xcb_property_notify_event_t*>(ev);
+      if (e->window == own_) {
+        if (e->atom == conn_.atom(MIRVEX_STAMP)) {
+          std::lock_guard lock(mu_);
+          stamp_ = e->time;
+          stamp_wake_.notify_all();
+        }
+      } else if (e->window == conn_.root()) {
+        if (e->atom == conn_.atom(NET_CLIENT_LIST)) sync_clients(out);
+        else if (e->atom == conn_.atom(NET_ACTIVE_WINDOW)) sync_active(out);
+        else if (e->atom == conn_.atom(NET_CLIENT_LIST_STACKING)) restacked(out);
+        else if (e->atom == conn_.atom(NET_CURRENT_DESKTOP)) {
+          auto d = conn_.cardinal(conn_.root(), NET_CURRENT_DESKTOP);
+          std::lock_guard lock(mu_);
+          if (d != desktop_) {
+            desktop_ = d;
+            workspace_note_locked(out, note::SPACE_CHANGED, std::nullopt);
+          }
+        }
+      } else if (e->atom == conn_.atom(NET_WM_NAME) || e->atom == XCB_ATOM_WM_NAME) {
+        std::lock_guard lock(mu_);
+        if (auto it = clients_.find(e->window); it != clients_.end() && it->second.pid)
+          ax_note_locked(out, it->second.pid, AxElement{it->second.pid, e->window}, ax::TITLE_CHANGED);
+      } else if (e->atom == conn_.atom(NET_WM_STATE) || e->atom == conn_.atom(WM_STATE)) {
+        sync_client(e->window, out);
+      }
+      break;
+    }
+    case XCB_CONFIGURE_NOTIFY:
+      configured(reinterpret_cast<const xcb_configure_notify_event_t*>(ev)->window, out);
+      break;
+    case XCB_DESTROY_NOTIFY:
+      // The window manager updates the client list too; whichever comes first drops it.
+      sync_clients(out);
+      break;
+    case XCB_MAPPING_NOTIFY: {
+      std::lock_guard lock(mu_);
+      xcb_refresh_keyboard_mapping(syms_, reinterpret_cast<xcb_mapping_notify_event_t*>(const_cast<xcb_generic_event_t*>(ev)));
+      break;
+    }
+    case XCB_KEY_PRESS:
+    case XCB_KEY_RELEASE:
+      handle_key(reinterpret_cast<const xcb_key_press_event_t*>(ev), (ev->response_type & 0x7f) == XCB_KEY_PRESS);
+      break;
+    default:
+      break;
+  }
+}
+
+void X11::sync_clients(Outbox& out) {
+  xcb_connection_t* c = conn_.c();
+  auto list = conn_.cardinals(conn_.root(), NET_CLIENT_LIST);
+  std::vector<xcb_window_t> added;
+  {
+    std::lock_guard lock(mu_);
+    for (xcb_window_t w : list)
+      if (!clients_.count(w)) added.push_back(w);
+  }
+  // Listen before reading, so no change between the read and the subscription is lost.
+  const uint32_t mask = XCB_EVENT_MASK_PROPERTY_CHANGE | XCB_EVENT_MASK_STRUCTURE_NOTIFY;
+  for (xcb_window_t w : added) xcb_change_window_attributes(c, w, XCB_CW_EVENT_MASK, &mask);
+  auto props = conn_.props(added);
+  std::lock_guard lock(mu_);
+  std::set<xcb_window_t> now(list.begin(), list.end());
+  std::set<Pid> touched;
+  for (auto it = clients_.begin(); it != clients_.end();) {
+    if (now.count(it->first)) {
+      ++it;
+      continue;
+    }
+    ws_note_locked(out, 804, it->first);
+    ws_note_locked(out, 1326, it->first);
+    requested_.erase(it->first);
+    if (Pid pid = it->second.pid) {
+      ax_note_locked(out, pid, AxElement{pid, it->first}, ax::ELEMENT_DESTROYED);
+      touched.insert(pid);
+    }
+    it = clients_.erase(it);
+  }
+  for (size_t i = 0; i < added.size(); ++i) {
+    const Props& p = props[i];
+    if (!p.exists) continue;  // gone already
+    Client cl;
+    cl.pid = p.pid ? static_cast<Pid>(*p.pid) : 0;
+    cl.klass = p.klass.value_or(p.instance.value_or(""));
+    cl.instance = p.instance.value_or("");
+    cl.hidden = p.has_state(conn_.atom(NET_WM_STATE_HIDDEN)) || p.wm_state == 3u;
+    cl.fullscreen = p.has_state(conn_.atom(NET_WM_STATE_FULLSCREEN));
+    cl.regular = layer(conn_, p) == 0;
+    cl.frame = p.frame();
+    clients_[added[i]] = cl;
+    ws_note_locked(out, 1325, added[i]);
+    if (!cl.pid) continue;
+    if (std::find(app_order_.begin(), app_order_.end(), cl.pid) == app_order_.end()) {
+      app_order_.push_back(cl.pid);
+      workspace_note_locked(out, note::LAUNCHED, info_locked(cl.pid));
+    }
+    ax_note_locked(out, cl.pid, AxElement{cl.pid, added[i]}, ax::WINDOW_CREATED);
+  }
+  for (Pid pid : touched) {
+    if (!windows_of_locked(pid).empty()) continue;
+    AppInfo gone = info_locked(pid);
+    gone.terminated = true;
+    app_order_.erase(std::remove(app_order_.begin(), app_order_.end(), pid), app_order_.end());
+    hidden_by_us_.erase(pid);
+    workspace_note_locked(out, note::TERMINATED, gone);
+  }
+}
+
+void X11::sync_active(Outbox& out) {
+  const xcb_window_t a = conn_.cardinal(conn_.root(), NET_ACTIVE_WINDOW).value_or(0);
+  std::lock_guard lock(mu_);
+  if (a == active_) return;
+  auto pid_of = [&](xcb_window_t w) -> Pid {
+    auto it = clients_.find(w);
+    return it == clients_.end() ? 0 : it->second.pid;
+  };
+  const Pid before = pid_of(active_), after = pid_of(a);
+  active_ = a;
+  if (!after) return;
+  ax_note_locked(out, after, AxElement{after, a}, ax::FOCUSED_WINDOW_CHANGED);
+  ax_note_locked(out, after, AxElement{after, a}, ax::MAIN_WINDOW_CHANGED);
+  if (after != before) workspace_note_locked(out, note::ACTIVATED, info_locked(after));
+}
+
+void X11::sync_client(xcb_window_t w, Outbox& out) {
+  auto p = conn_.props({w});
+  std::lock_guard lock(mu_);
+  auto it = clients_.find(w);
+  if (it == clients_.end() || !p[0].exists) return;
+  Client& cl = it->second;
+  const bool hidden = p[0].has_state(conn_.atom(NET_WM_STATE_HIDDEN)) || p[0].wm_state == 3u;
+  const bool full = p[0].has_state(conn_.atom(NET_WM_STATE_FULLSCREEN));
+  const AxElement e{cl.pid, w};
+  if (hidden != cl.hidden && cl.pid)
+    ax_note_locked(out, cl.pid, e, hidden ? ax::WINDOW_MINIATURIZED : ax::WINDOW_DEMINIATURIZED);
+  if (full != cl.fullscreen && cl.pid) ax_note_locked(out, cl.pid, e, ax::WINDOW_RESIZED);
+  cl.hidden = hidden;
+  cl.fullscreen = full;
+}
+
+void X11::workspace_note_locked(Outbox& out, const char* name, std::optional<AppInfo> app) {
+  for (const auto& [token, entry] : workspace_observers_) {
+    if (entry.first != name) continue;
+    WorkspaceCallback cb = entry.second;
+    WorkspaceNote n{name, app};
+    out.push_back([this, cb, n] { queue_.post([cb, n] { cb(n); }); });
+  }
+}
+
+// Delivered to registrations on the element itself and on its application's element.
+void X11::ax_note_locked(Outbox& out, Pid pid, AxElement element, const char* name) {
+  const AxElement app{pid, 0};
+  for (const auto& [id, obs] : ax_observers_) {
+    if (obs.pid != pid || !obs.dispatch) continue;
+    for (const Registration& r : obs.registrations) {
+      if (r.notification != name || !(r.element == element || r.element == app)) continue;
+      AxCallback cb = obs.callback;
+      Dispatch dispatch = obs.dispatch;
+      std::string n = name;
+      int64_t ctx = r.context;
+      out.push_back([cb, dispatch, element, n, ctx] { dispatch([cb, element, n, ctx] { cb(element, n, ctx); }); });
+      break;  // one callback per observer
+    }
+  }
+}
+
+AppInfo X11::info_locked(Pid pid) const {
+  AppInfo a;
+  a.pid = pid;
+  bool regular = false;
+  for (const auto& [w, cl] : clients_) {
+    if (cl.pid != pid) continue;
+    if (!a.name && !cl.klass.empty()) a.name = a.bundle_id = cl.klass;
+    regular = regular || cl.regular;
+  }
+  a.policy = regular ? Policy::Regular : Policy::Accessory;
+  auto h = hidden_by_us_.find(pid);
+  a.hidden = h != hidden_by_us_.end() && !h->second.empty();
+  return a;
+}
+
+std::vector<xcb_window_t> X11::windows_of_locked(Pid pid) const {
+  std::vector<xcb_window_t> out;
+  for (const auto& [w, cl] : clients_)
+    if (cl.pid == pid) out.push_back(w);
+  return out;
+}
+
+// ---------------------------------------------------------------- window list
+
+std::vector<xcb_window_t> X11::stacking() const {
+  auto s = conn_.cardinals(conn_.root(), NET_CLIENT_LIST_STACKING);
+  std::reverse(s.begin(), s.end());
+  return s;
+}
+
+uint32_t X11::current_desktop() const { return conn_.cardinal(conn_.root(), NET_CURRENT_DESKTOP).value_or(0); }
+
+int32_t X11::layer(const Conn& c, const Props& p) {
+  for (xcb_atom_t t : p.types) {  // in the client's order of preference
+    if (t == c.atom(NET_WM_WINDOW_TYPE_NORMAL) || t == c.atom(NET_WM_WINDOW_TYPE_DIALOG)) return 0;
+    if (t == c.atom(NET_WM_WINDOW_TYPE_UTILITY) || t == c.atom(NET_WM_WINDOW_TYPE_TOOLBAR) ||
+        t == c.atom(NET_WM_WINDOW_TYPE_MENU) || t == c.atom(NET_WM_WINDOW_TYPE_SPLASH))
+      return 3;
+    if (t == c.atom(NET_WM_WINDOW_TYPE_DOCK)) return 20;
+    if (t == c.atom(NET_WM_WINDOW_TYPE_NOTIFICATION)) return 25;
+    if (t == c.atom(NET_WM_WINDOW_TYPE_DESKTOP)) return DESKTOP_LAYER;
+  }
+  return 0;  // no type: normal (or dialog when transient), both layer 0
+}
+
+Value X11::entry(xcb_window_t w, const Props& p) const {
+  Value e;
+  e.set(wl::LAYER, Value(int64_t{layer(conn_, p)}));
+  e.set(wl::NUMBER, Value(uint32_t{w}));
+  if (p.pid) e.set(wl::OWNER_PID, Value(int64_t{*p.pid}));
+  e.set(wl::BOUNDS, rect_dict(p.frame()));
+  e.set(wl::ALPHA, Value(p.opacity ? double(*p.opacity) / 0xFFFFFFFFu : 1.0));
+  if (p.viewable && !p.has_state(conn_.atom(NET_WM_STATE_HIDDEN))) e.set(wl::IS_ONSCREEN, Value(true));
+  if (p.klass) e.set(wl::OWNER_NAME, Value(*p.klass));
+  if (auto t = p.title()) e.set(wl::NAME, Value(*t));
+  return e;
+}
+
+std::optional<Value> X11::window_list(uint32_t options, Wid relative_to) {
+  const auto wins = stacking();
+  const auto props = conn_.props(wins);
+  const bool above = options & wl::ON_SCREEN_ABOVE, below = options & wl::ON_SCREEN_BELOW;
+  const bool including = options & wl::INCLUDING_WINDOW;
+  const auto rel = std::find(wins.begin(), wins.end(), relative_to) - wins.begin();
+  const auto n = static_cast<ptrdiff_t>(wins.size());
+  Array list;
+  for (ptrdiff_t i = 0; i < n; ++i) {
+    const Props& p = props[size_t(i)];
+    if (!p.exists) continue;
+    const bool onscreen = p.viewable && !p.has_state(conn_.atom(NET_WM_STATE_HIDDEN));
+    const bool is_rel = i == rel;
+    if (above || below) {
+      if (rel == n) break;
+      const bool side = above ? i < rel : i > rel;
+      if (!side && !(including && is_rel)) continue;
+      if (!is_rel && !onscreen) continue;
+    } else if (including) {
+      if (!is_rel) continue;
+    } else if ((options & wl::ON_SCREEN_ONLY) && !onscreen) {
+      continue;
+    }
+    if ((options & wl::EXCLUDE_DESKTOP) && layer(conn_, p) == DESKTOP_LAYER) continue;
+    list.push_back(entry(wins[size_t(i)], p));
+  }
+  return Value(std::move(list));
+}
+
+// ---------------------------------------------------------------- Spaces and screens
+
+Value X11::display_spaces() {
+  const uint32_t count = conn_.cardinal(conn_.root(), NET_NUMBER_OF_DESKTOPS).value_or(1);
+  const uint32_t current = current_desktop();
+  Array displays;
+  for (const Screen& s : screens()) {
+    Value d;
+    d.set(ds::DISPLAY_IDENTIFIER, Value(std::to_string(s.id)));
+    Array spaces;
+    for (uint32_t i = 0; i < count && i < 1024; ++i) {
+      Value sp;
+      sp.set(ds::ID64, Value(int64_t{i} + 1));
+      sp.set("ManagedSpaceID", Value(int64_t{i} + 1));
+      sp.set(ds::TYPE, Value(ds::USER_SPACE));
+      spaces.push_back(std::move(sp));
+    }
+    d.set(ds::SPACES, Value(std::move(spaces)));
+    Value cur;
+    cur.set(ds::ID64, Value(int64_t{current} + 1));
+    d.set("Current Space", std::move(cur));
+    displays.push_back(std::move(d));
+  }
+  return Value(std::move(displays));
+}
+
+std::vector<Screen> X11::screens() {
+  xcb_connection_t* c = conn_.c();
+  const xcb_screen_t* scr = conn_.screen();
+  std::vector<std::pair<Screen, bool>> found;  // screen, primary
+  if (auto r = own(xcb_randr_get_monitors_reply(c, xcb_randr_get_monitors(c, conn_.root(), 1), nullptr))) {
+    for (auto it = xcb_randr_get_monitors_monitors_iterator(r.get()); it.rem; xcb_randr_monitor_info_next(&it)) {
+      const xcb_randr_monitor_info_t* m = it.data;
+      Screen s;
+      const xcb_randr_output_t* outs = xcb_randr_monitor_info_outputs(m);
+      s.id = xcb_randr_monitor_info_outputs_length(m) > 0 ? outs[0] : uint32_t(found.size() + 1);
+      s.frame = Rect{double(m->x), double(m->y), double(m->width), double(m->height)};
+      found.emplace_back(s, m->primary);
+    }
+  }
+  if (found.empty()) found.emplace_back(Screen{1, Rect{0, 0, double(scr->width_in_pixels), double(scr->height_in_pixels)}, {}, 1}, true);
+  std::stable_partition(found.begin(), found.end(), [](const auto& f) { return f.second; });
+  const auto wa = conn_.cardinals(conn_.root(), NET_WORKAREA);
+  const size_t d = size_t(current_desktop()) * 4;
+  const std::optional<Rect> work =
+      wa.size() >= d + 4 ? std::optional(Rect{double(int32_t(wa[d])), double(int32_t(wa[d + 1])), double(wa[d + 2]),
+                                              double(wa[d + 3])})
+                         : std::nullopt;
+  const double h = found.front().first.frame.h;
+  auto flip = [h](const Rect& r) { return Rect{r.x, h - r.y - r.h, r.w, r.h}; };
+  std::vector<Screen> out;
+  for (auto& [s, primary] : found) {
+    s.visible_frame = flip(work ? intersect(s.frame, *work) : s.frame);
+    s.frame = flip(s.frame);
+    out.push_back(s);
+  }
+  return out;
+}
+
+Point X11::pointer() {
+  auto r = own(xcb_query_pointer_reply(conn_.c(), xcb_query_pointer(conn_.c(), conn_.root()), nullptr));
+  auto s = screens();
+  const double h = s.empty() ? 0 : s.front().frame.h;
+  if (!r) return {};
+  return Point{double(r->root_x), h - double(r->root_y)};
+}
+
+bool X11::warp_pointer(Point ws) {
+  auto cookie = xcb_warp_pointer_checked(conn_.c(), XCB_NONE, conn_.root(), 0, 0, 0, 0, saturate<int16_t>(ws.x),
+                                         saturate<int16_t>(ws.y));
+  auto err = own(xcb_request_check(conn_.c(), cookie));
+  return !err;
+}
+
+uint32_t X11::mouse_buttons() {
+  auto r = own(xcb_query_pointer_reply(conn_.c(), xcb_query_pointer(conn_.c(), conn_.root()), nullptr));
+  if (!r) return 0;
+  uint32_t b = 0;
+  if (r->mask & XCB_BUTTON_MASK_1) b |= 1;
+  if (r->mask & XCB_BUTTON_MASK_3) b |= 2;
+  if (r->mask & XCB_BUTTON_MASK_2) b |= 4;
+  return b;
+}
+
+// ---------------------------------------------------------------- actions
+
+xcb_timestamp_t X11::server_time() {
+  std::unique_lock lock(mu_);
+  stamp_.reset();
+  xcb_change_property(conn_.c(), XCB_PROP_MODE_APPEND, own_, conn_.atom(MIRVEX_STAMP), XCB_ATOM_INTEGER, 32, 0, nullptr);
+  xcb_flush(conn_.c());
+  if (!stamp_wake_.wait_for(lock, std::chrono::milliseconds(500), [&] { return stamp_.has_value(); }))
+    return XCB_CURRENT_TIME;
+  return *stamp_;
+}
+
+void X11::activate(xcb_window_t w) {
+  xcb_window_t current;
+  {
+    std::lock_guard lock(mu_);
+    current = active_;
+  }
+  conn_.root_message(w, NET_ACTIVE_WINDOW, {2, server_time(), current, 0, 0});
+}
+
+void X11::iconify(xcb_window_t w) { conn_.root_message(w, WM_CHANGE_STATE, {3, 0, 0, 0, 0}); }
+
+void X11::set_state(xcb_window_t w, bool on, Atom state) {
+  conn_.root_message(w, NET_WM_STATE, {on ? 1u : 0u, conn_.atom(state), 0, 2, 0});
+}
+
+// ---------------------------------------------------------------- applications
+
+std::vector<AppInfo> X11::running_apps() {
+  std::lock_guard lock(mu_);
+  std::vector<AppInfo> out;
+  for (Pid pid : app_order_) out.push_back(info_locked(pid));
+  return out;
+}
+
+std::optional<AppInfo> X11::running_app(Pid pid) {
+  std::lock_guard lock(mu_);
+  if (std::find(app_order_.begin(), app_order_.end(), pid) == app_order_.end()) return std::nullopt;
+  return info_locked(pid);
+}
+
+std::optional<Pid> X11::workspace_frontmost() {
+  std::lock_guard lock(mu_);
+  auto it = clients_.find(active_);
+  if (it == clients_.end() || !it->second.pid) return std::nullopt;
+  return it->second.pid;
+}
+
+bool X11::app_hide(Pid pid) {
+  Outbox out;
+  {
+    std::lock_guard lock(mu_);
+    if (std::find(app_order_.begin(), app_order_.end(), pid) == app_order_.end()) return false;
+    auto& mine = hidden_by_us_[pid];
+    for (xcb_window_t w : windows_of_locked(pid))
+      if (!clients_[w].hidden && std::find(mine.begin(), mine.end(), w) == mine.end()) {
+        iconify(w);
+        mine.push_back(w);
+      }
+    workspace_note_locked(out, note::HIDDEN, info_locked(pid));
+  }
+  for (Task& t : out) t();
+  return true;
+}
+
+bool X11::app_unhide(Pid pid) {
+  Outbox out;
+  {
+    std::lock_guard lock(mu_);
+    auto it = hidden_by_us_.find(pid);
+    if (it == hidden_by_us_.end()) return false;
+    // Only the windows the hide minimised come back; ones the user minimised stay so.
+    for (xcb_window_t w : it->second)
+      if (clients_.count(w)) xcb_map_window(conn_.c(), w);
+    xcb_flush(conn_.c());
+    hidden_by_us_.erase(it);
+    workspace_note_locked(out, note::UNHIDDEN, info_locked(pid));
+  }
+  for (Task& t : out) t();
+  return true;
+}
+
+bool X11::app_activate(Pid pid) {
+  std::set<xcb_window_t> mine;
+  {
+    std::lock_guard lock(mu_);
+    for (xcb_window_t w : windows_of_locked(pid)) mine.insert(w);
+  }
+  for (xcb_window_t w : stacking())
+    if (mine.count(w)) {
+      activate(w);
+      return true;
+    }
+  return false;
+}
+
+bool X11::app_terminate(Pid pid) {
+  std::vector<xcb_window_t> wins;
+  {
+    std::lock_guard lock(mu_);
+    wins = windows_of_locked(pid);
+  }
+  for (xcb_window_t w : wins) conn_.root_message(w, NET_CLOSE_WINDOW, {XCB_CURRENT_TIME, 2, 0, 0, 0});
+  return !wins.empty();
+}
+
+std::optional<Image> X11::app_icon(Pid pid) {
+  std::vector<xcb_window_t> wins;
+  {
+    std::lock_guard lock(mu_);
+    wins = windows_of_locked(pid);
+  }
+  for (xcb_window_t w : wins) {
+    auto data = conn_.cardinals(w, NET_WM_ICON);
+    // Entries: width, height, then width*height non-premultiplied ARGB pixels; take the largest.
+    size_t best = 0, best_area = 0;
+    for (size_t i = 0; i + 2 <= data.size();) {
+      const uint64_t area = uint64_t(data[i]) * data[i + 1];
+      if (area == 0 || area > data.size() - i - 2) break;  // malformed: stop reading
+      if (area > best_area) best = i, best_area = size_t(area);
+      i += 2 + size_t(area);
+    }
+    if (!best_area) continue;
+    Image img{int(data[best]), int(data[best + 1]), {}};
+    img.argb.reserve(best_area);
+    for (size_t k = 0; k < best_area; ++k) {
+      const uint32_t px = data[best + 2 + k], a = px >> 24;
+      auto mul = [a](uint32_t c) { return (c * a + 127) / 255; };
+      img.argb.push_back(a << 24 | mul((px >> 16) & 0xff) << 16 | mul((px >> 8) & 0xff) << 8 | mul(px & 0xff));
+    }
+    return img;
+  }
+  return std::nullopt;
+}
+
+uint64_t X11::workspace_observe(std::string_view name, WorkspaceCallback callback) {
+  std::lock_guard lock(mu_);
+  const uint64_t token = next_token_++;
+  workspace_observers_[token] = {std::string(name), std::move(callback)};
+  return token;
+}
+
+void X11::workspace_unobserve(uint64_t token) {
+  std::lock_guard lock(mu_);
+  workspace_observers_.erase(token);
+}
+
+// ---------------------------------------------------------------- private functions
+
+bool X11::open_library(std::string_view path) { return path == SKYLIGHT || path == APPLICATION_SERVICES; }
+
+std::any X11::symbol(std::string_view name) {
+  auto pid_known = [this](Pid pid) {
+    std::lock_guard lock(mu_);
+    return std::find(app_order_.begin(), app_order_.end(), pid) != app_order_.end();
+  };
+  if (name == "CGSMainConnectionID") return fn::CGSMainConnectionID([this] { return Cid(xcb_get_file_descriptor(conn_.c())); });
+  if (name == "CGSCopyManagedDisplaySpaces")
+    return fn::CGSCopyManagedDisplaySpaces([this](Cid) -> std::optional<Value> { return display_spaces(); });
+  if (name == "CGSManagedDisplayGetCurrentSpace")
+    return fn::CGSManagedDisplayGetCurrentSpace([this](Cid, const std::string&) { return SpaceId(current_desktop()) + 1; });
+  if (name == "CGSCopyWindowsWithOptionsAndTags")
+    return fn::CGSCopyWindowsWithOptionsAndTags(
+        [this](Cid, uint32_t, const Value& spaces, uint32_t, uint64_t&, uint64_t&) -> std::optional<Value> {
+          const Array* ids = spaces.array();
+          if (!ids) return std::nullopt;
+          std::set<int64_t> wanted;
+          for (const Value& v : *ids)
+            if (const Number* n = v.number()) wanted.insert(n->as_int64());
+          const auto wins = stacking();
+          const auto props = conn_.props(wins);
+          Array out;
+          for (size_t i = 0; i < wins.size(); ++i)
+            if (const auto& d = props[i].desktop; d && (*d == STICKY ? !wanted.empty() : wanted.count(int64_t{*d} + 1) > 0))
+              out.push_back(Value(int64_t{wins[i]}));
+          return Value(std::move(out));
+        });
+  if (name == "CGSSetSymbolicHotKeyEnabled") return fn::CGSSetSymbolicHotKeyEnabled([](int32_t, bool) { return int32_t{0}; });
+  if (name == "GetProcessForPID")
+    return fn::GetProcessForPID([pid_known](Pid pid, Psn& psn) {
+      if (!pid_known(pid)) return PROC_NOT_FOUND;
+      psn = Psn{0, uint32_t(pid)};
+      return int32_t{0};
+    });
+  if (name == "GetProcessPID")
+    return fn::GetProcessPID([pid_known](const Psn& psn, Pid& pid) {
+      if (psn.high != 0 || !pid_known(Pid(psn.low))) return PROC_NOT_FOUND;
+      pid = Pid(psn.low);
+      return int32_t{0};
+    });
+  if (name == "_SLPSGetFrontProcess")
+    return fn::_SLPSGetFrontProcess([this](Psn& psn) {
+      auto front = workspace_frontmost();
+      if (!front) return PROC_NOT_FOUND;
+      psn = Psn{0, uint32_t(*front)};
+      return int32_t{0};
+    });
+  if (name == "_SLPSSetFrontProcessWithOptions")
+    return fn::_SLPSSetFrontProcessWithOptions([this, pid_known](const Psn& psn, Wid wid, uint32_t) {
+      const Pid pid = Pid(psn.low);
+      if (psn.high != 0 || !pid_known(pid)) return PROC_NOT_FOUND;
+      bool owned;
+      {
+        std::lock_guard lock(mu_);
+        auto it = clients_.find(wid);
+        owned = it != clients_.end() && it->second.pid == pid;
+      }
+      if (owned) activate(wid);
+      else app_activate(pid);
+      return int32_t{0};
+    });
+  // _NET_ACTIVE_WINDOW already gives the window the keyboard focus: the record needs no action.
+  if (name == "SLPSPostEventRecordTo") return fn::SLPSPostEventRecordTo([](const Psn&, const EventRecord&) { return int32_t{0}; });
+  if (name == "SLSRegisterConnectionNotifyProc")
+    return fn::SLSRegisterConnectionNotifyProc([this](Cid, NotifyProc proc, uint32_t event) {
+      std::lock_guard lock(mu_);
+      connection_procs_.emplace_back(event, std::move(proc));
+      return int32_t{0};
+    });
+  if (name == "SLSRegisterNotifyProc")
+    return fn::SLSRegisterNotifyProc([this](NotifyProc proc, uint32_t event) {
+      std::lock_guard lock(mu_);
+      system_procs_.emplace_back(event, std::move(proc));
+      return int32_t{0};
+    });
+  if (name == "SLSRequestNotificationsForWindows")
+    return fn::SLSRequestNotificationsForWindows([this](Cid, const std::vector<Wid>& wids) {
+      std::lock_guard lock(mu_);
+      requested_ = std::set<Wid>(wids.begin(), wids.end());
+      return int32_t{0};
+    });
+  // Remote tokens do not exist on X11: every client window is in AXWindows already, so no
+  // token ever names an element the listing missed.
+  if (name == "_AXUIElementCreateWithRemoteToken")
+    return fn::_AXUIElementCreateWithRemoteToken([](const RemoteToken&) -> std::optional<AxElement> { return std::nullopt; });
+  if (name == "_AXUIElementGetWindow")
+    return fn::_AXUIElementGetWindow([](const AxElement& e, Wid& wid) {
+      const uint64_t w = e.id & ~(CLOSE_BUTTON | MINIMIZE_BUTTON);
+      if (w == 0 || w != e.id) return ax_error::ILLEGAL_ARGUMENT;
+      wid = Wid(w);
+      return ax_error::SUCCESS;
+    });
+  if (name == "SLSGetWindowBounds")
+    return fn::SLSGetWindowBounds([this](Cid, Wid wid, Rect& r) {
+      auto p = conn_.props({wid});
+      if (!p[0].exists) return CG_ERROR_FAILURE;
+      r = p[0].frame();
+      return int32_t{0};
+    });
+  if (name == "SLSCopySpacesForWindows")
+    return fn::SLSCopySpacesForWindows([this](Cid, uint32_t, const Value& wids) -> std::optional<Value> {
+      const Array* a = wids.array();
+      if (!a) return std::nullopt;
+      std::vector<xcb_window_t> ws;
+      for (const Value& v : *a)
+        if (const Number* n = v.number()) ws.push_back(xcb_window_t(n->as_int64()));
+      const uint32_t count = conn_.cardinal(conn_.root(), NET_NUMBER_OF_DESKTOPS).value_or(1);
+      std::set<int64_t> found;
+      for (const Props& p : conn_.props(ws)) {
+        if (!p.desktop) continue;
+        if (*p.desktop != STICKY) found.insert(int64_t{*p.desktop} + 1);
+        else
+          for (uint32_t i = 0; i < count && i < 1024; ++i) found.insert(int64_t{i} + 1);
+      }
+      Array out;
+      for (int64_t s : found) out.push_back(Value(s));
+      return Value(std::move(out));
+    });
+  if (name == "SLSMoveWindowsToManagedSpace")
+    return fn::SLSMoveWindowsToManagedSpace([this](Cid, const Value& wids, SpaceId space) {
+      const Array* a = wids.array();
+      if (!a || space == 0) return;
+      for (const Value& v : *a)
+        if (const Number* n = v.number())
+          conn_.root_message(xcb_window_t(n->as_int64()), NET_WM_DESKTOP, {uint32_t(space - 1), 2, 0, 0, 0});
+    });
+  if (name == "SLSSetWindowTags") return fn::SLSSetWindowTags([](Cid, Wid, uint64_t, int32_t) { return int32_t{0}; });
+  return {};
+}
+
+}  // namespace mirvex::sys::x11
