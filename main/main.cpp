@@ -1,0 +1,69 @@
+// The mirvex program: reads MIRVEX_STDERR, dispatches the first argument, and otherwise
+// starts the application on the chosen backend (MIRVEX_SIM=<scenario> for the simulated
+// desktop).
+#include <QApplication>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+
+#include "app/app.h"
+#include "app/cli.h"
+#include "app/qt_main_queue.h"
+#include "core/log.h"
+#include "sys/port.h"
+
+namespace {
+
+using namespace mirvex;
+
+// Without a display Qt draws on its off-screen platform.
+void choose_platform() {
+  if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY") && !std::getenv("QT_QPA_PLATFORM"))
+    setenv("QT_QPA_PLATFORM", "offscreen", 1);
+}
+
+// The Qt application, its main queue and the backend, installed as the system port.
+struct Platform {
+  int argc = 1;
+  char* argv[2] = {nullptr, nullptr};  // Qt keeps both for its lifetime
+  std::unique_ptr<QApplication> app;
+  std::unique_ptr<QtMainQueue> queue;
+  std::unique_ptr<sys::Backend> backend;
+
+  // False (after printing why) when no backend is available.
+  bool open(char* program) {
+    choose_platform();
+    argv[0] = program;  // only the program name: Qt must not consume our arguments
+    app = std::make_unique<QApplication>(argc, argv);
+    queue = std::make_unique<QtMainQueue>();
+    sys::Selected selected = sys::select_backend(*queue, std::getenv("MIRVEX_SIM"));
+    if (!selected.backend) {
+      std::fprintf(stderr, "mirvex: %s\n", selected.error.c_str());
+      return false;
+    }
+    backend = std::move(selected.backend);
+    sys::install(*backend, *queue);
+    return true;
+  }
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  log::init_from_env();
+  const cli::Command command = cli::parse(argc, argv);
+  Platform platform;
+  if (!platform.open(argv[0])) return 1;
+  switch (command.kind) {
+    case cli::Kind::Restore:
+      restore_system_switcher();
+      return 0;
+    case cli::Kind::ScreenAccess:
+      return sys::port().capture_preflight() ? 0 : 1;
+    case cli::Kind::Bench:
+      return run(true, command.args);
+    case cli::Kind::Run:
+      return run(false, command.args);
+  }
+  return 0;
+}
