@@ -449,6 +449,19 @@ std::optional<std::string> Defaults::string(std::string_view key) const {
   return coerce_string(v ? &*v : nullptr);
 }
 
+std::vector<plist::Dict> Defaults::list(std::string_view key) const {
+  std::vector<plist::Dict> out;
+  const auto v = object(key);
+  const plist::Array* array = v ? v->get<plist::Array>() : nullptr;
+  if (!array) return out;
+  for (const plist::Value& item : *array) {
+    const plist::Dict* dict = item.get<plist::Dict>();
+    if (!dict) return {};
+    out.push_back(*dict);
+  }
+  return out;
+}
+
 std::optional<plist::Dict> Defaults::persistent_domain() const {
   const Snapshot& snap = current();
   if (snap.state != State::Ok) return std::nullopt;

@@ -104,6 +104,12 @@ class Defaults {
   double real(std::string_view key) const;
   std::optional<std::string> string(std::string_view key) const;
 
+  // The list under `key` when it is an array of dictionaries; empty when absent, of another kind,
+  // or holding anything but dictionaries.
+  std::vector<plist::Dict> list(std::string_view key) const;
+  // The argument domain alone.
+  const plist::Dict& arguments() const { return arguments_; }
+
   // The persistent domain alone; nullopt when the file does not exist or cannot be parsed as a
   // dictionary (unreadable() tells which).
   std::optional<plist::Dict> persistent_domain() const;

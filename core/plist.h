@@ -10,7 +10,8 @@
 // Integers and booleans are distinct kinds: `Value(1)` is an integer, `Value(true)` a boolean.
 // Integers are signed 64-bit; a stored unsigned value above 2^63-1 keeps its 64-bit pattern.
 // Data, dates and UIDs are carried so that rewriting a file loses nothing it held. Dates in XML
-// have whole seconds.
+// have whole seconds. XML cannot hold a NUL character: a string or key written as XML ends before
+// its first one.
 #pragma once
 
 #include <compare>

@@ -1,5 +1,7 @@
 #include "core/defaults.h"
 
+#include "tests/unit/config_dir.h"
+
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
@@ -18,48 +20,8 @@ namespace {
 namespace fs = std::filesystem;
 using plist::Value;
 
-std::vector<std::string> LOGGED;
-void capture(std::string_view line) { LOGGED.emplace_back(line); }
-
-std::string slurp(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
-
-void spit(const fs::path& p, const std::string& bytes) {
-  fs::create_directories(p.parent_path());
-  std::ofstream(p, std::ios::binary) << bytes;
-}
-
-std::vector<fs::path> files_starting(const fs::path& dir, const std::string& prefix) {
-  std::vector<fs::path> out;
-  for (const auto& e : fs::directory_iterator(dir))
-    if (e.path().filename().string().starts_with(prefix)) out.push_back(e.path());
-  return out;
-}
-
-// Every test gets its own configuration folder.
-class DefaultsTest : public testing::Test {
- protected:
-  void SetUp() override {
-    char tmpl[] = "/tmp/mirvex-defaults-XXXXXX";
-    root_ = ::mkdtemp(tmpl);
-    ::setenv("XDG_CONFIG_HOME", root_.c_str(), 1);
-    LOGGED.clear();
-    log::set_system_sink(capture);
-  }
-  void TearDown() override {
-    log::set_system_sink(nullptr);
-    DEFAULTS_BEFORE_RENAME = nullptr;
-    fs::remove_all(root_);
-  }
-  fs::path dir() const { return root_ / "mirvex"; }
-  fs::path file() const { return dir() / "org.mirvex.mirvex.plist"; }
-
-  fs::path root_;
-};
+using namespace testing_config;
+using DefaultsTest = ConfigDirTest;
 
 TEST_F(DefaultsTest, FolderFollowsXdgConfigHomeOnlyWhenAbsolute) {
   EXPECT_EQ(Defaults().path(), file());
@@ -117,6 +79,16 @@ TEST(Coerce, BooleanAndIntegerAsThePlatformReads) {
   EXPECT_EQ(coerce_integer(nullptr), 0);
   const Value n(12);
   EXPECT_EQ(coerce_string(&n), "12");
+}
+
+TEST_F(DefaultsTest, ListsAreArraysOfDictionariesOnly) {
+  Defaults d;
+  const plist::Dict one{{"bundleId", "a"}};
+  ASSERT_TRUE(d.write({{"good", plist::Array{one, one}}, {"mixed", plist::Array{one, 1}}, {"scalar", 1}}));
+  EXPECT_EQ(d.list("good"), (std::vector<plist::Dict>{one, one}));
+  EXPECT_TRUE(d.list("mixed").empty());
+  EXPECT_TRUE(d.list("scalar").empty());
+  EXPECT_TRUE(d.list("absent").empty());
 }
 
 TEST_F(DefaultsTest, OneWriteForSeveralKeysNotifiesOnce) {
@@ -181,9 +153,7 @@ TEST_F(DefaultsTest, UnreadableFileIsKeptAsABackupBeforeAnyWrite) {
     ASSERT_EQ(backups.size(), 1u);
     EXPECT_EQ(slurp(backups[0]), original);
     EXPECT_EQ(d.persistent_domain(), (plist::Dict{{"opacityPct", 50}}));
-    EXPECT_TRUE(std::any_of(LOGGED.begin(), LOGGED.end(), [&](const std::string& l) {
-      return l.starts_with("prefs: kept the unreadable ") && l.find(backups[0].string()) != std::string::npos;
-    }));
+    EXPECT_TRUE(logged("prefs: kept the unreadable " + file().string() + " as " + backups[0].string()));
   }
 }
 

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace mirvex::plist {
 namespace {
@@ -69,14 +71,80 @@ TEST(Plist, RejectsWhatIsNotAPropertyList) {
   EXPECT_FALSE(parse_xml_fragment("YES"));
 }
 
-TEST(Plist, RefusesNestingDeeperThanTheLimit) {
-  std::string deep = "<plist>";
-  for (int i = 0; i < MAX_DEPTH + 10; ++i) deep += "<array>";
-  for (int i = 0; i < MAX_DEPTH + 10; ++i) deep += "</array>";
-  deep += "</plist>";
-  std::string why;
-  EXPECT_FALSE(parse(deep, &why));
-  EXPECT_EQ(why, "nested too deeply");
+TEST(Plist, RefusesNestingDeeperThanTheLimitWithoutOverflowingTheStack) {
+  for (const int depth : {MAX_DEPTH + 10, 200000}) {
+    for (const auto& [open, close] : {std::pair{"<array>", "</array>"}, std::pair{"<dict><key>k</key>", "</dict>"}}) {
+      std::string deep = "<plist>";
+      for (int i = 0; i < depth; ++i) deep += open;
+      deep += "<true/>";
+      for (int i = 0; i < depth; ++i) deep += close;
+      deep += "</plist>";
+      std::string why;
+      EXPECT_FALSE(parse(deep, &why)) << depth;
+      EXPECT_EQ(why, "nested too deeply");
+    }
+  }
+  std::string fine = "<plist>";
+  for (int i = 0; i < 100; ++i) fine += "<array><array/><dict/>";
+  for (int i = 0; i < 100; ++i) fine += "</array>";
+  EXPECT_TRUE(parse(fine + "</plist>"));
+}
+
+// A binary property list assembled by hand: one-byte offsets and references.
+std::string bplist(const std::vector<std::string>& objects, uint8_t top = 0) {
+  std::string out = "bplist00";
+  std::string offsets;
+  for (const std::string& o : objects) {
+    offsets += static_cast<char>(out.size());
+    out += o;
+  }
+  const size_t table = out.size();
+  out += offsets;
+  std::string trailer(32, '\0');
+  trailer[6] = 1;
+  trailer[7] = 1;
+  trailer[15] = static_cast<char>(objects.size());
+  trailer[23] = static_cast<char>(top);
+  trailer[31] = static_cast<char>(table);
+  return out + trailer;
+}
+
+TEST(Plist, BinaryReaderHandlesWhatOtherWritersProduce) {
+  using namespace std::string_literals;
+  // {"a\0b": "é"} with the value in UTF-16 and the key holding a NUL byte.
+  const auto v = parse(bplist({"\xD1\x01\x02"s, "\x53" "a\0b"s, "\x61\x00\xE9"s}));
+  ASSERT_TRUE(v);
+  EXPECT_EQ(*v, Value(Dict{{"a\0b"s, "é"}}));
+  // One object shared by two slots is read twice.
+  EXPECT_EQ(parse(bplist({"\xA2\x01\x01"s, "\x10\x05"s})), Value(Array{5, 5}));
+  // A surrogate pair and an unpaired surrogate.
+  EXPECT_EQ(parse(bplist({"\x63\xD8\x3D\xDE\x00\xD8\x00"s})), Value("😀\uFFFD"));
+}
+
+TEST(Plist, BinaryReaderRefusesDamage) {
+  using namespace std::string_literals;
+  const std::string good = bplist({"\xA1\x01"s, "\x09"s});
+  ASSERT_EQ(parse(good), Value(Array{true}));
+  struct Case { std::string bytes; const char* why; };
+  std::string bad_offset = good;
+  bad_offset[good.size() - 32 - 1] = static_cast<char>(200);
+  std::string bad_top = good;
+  bad_top[good.size() - 9] = 9;
+  const Case cases[] = {
+      {bplist({"\xA1\x00"s}), "object refers to itself"},
+      {bplist({"\xA1\x07"s}), "object reference out of range"},
+      {bplist({"\xD1\x01\x01"s, "\x10\x05"s}), "dictionary key is not a string"},
+      {bplist({"\x5F\x10\x7F" "abc"s}), "damaged data or string"},
+      {bplist({"\x00"s}), "unsupported binary value"},
+      {bad_offset, "object offset out of range"},
+      {bad_top, "damaged binary property list trailer"},
+      {good.substr(0, good.size() - 1), "damaged binary property list trailer"},
+  };
+  for (const Case& c : cases) {
+    std::string why;
+    EXPECT_FALSE(parse(c.bytes, &why));
+    EXPECT_EQ(why, c.why);
+  }
 }
 
 }  // namespace
