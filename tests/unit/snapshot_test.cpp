@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
+#include <QWidget>
 #include <thread>
 
 #include "core/entry_list.h"
@@ -121,6 +123,28 @@ TEST_F(SnapshotTest, MarkingADestroyedTargetClearsTheBorder) {
   EXPECT_EQ(count("border: "), 1u);
   EXPECT_EQ(rec.border_order_outs, 1);
   EXPECT_EQ(S->gone, (std::set<Wid>{7, 9}));
+}
+
+TEST_F(SnapshotTest, OwnWindowsMinimisedAndRestoredAreBookkept) {
+  qputenv("QT_QPA_PLATFORM", "offscreen");
+  static int argc = 1;
+  static char name[] = "snapshot_test";
+  static char* argv[] = {name, nullptr};
+  static QApplication* qt = new QApplication(argc, argv);  // reachable for the whole run
+  ASSERT_NE(qt, nullptr);
+  use(desktop({}, {}, std::nullopt));
+  watch_own_windows();
+  watch_own_windows();  // a second call adds no second watch
+
+  QWidget own;
+  own.resize(200, 100);
+  own.show();
+  const Wid wid = static_cast<Wid>(own.winId());
+  own.showMinimized();
+  EXPECT_EQ(S->minimizing, std::set<Wid>{wid});
+  own.showNormal();
+  EXPECT_TRUE(S->minimizing.empty());
+  EXPECT_EQ(rec.border_updates, 1);
 }
 
 // --- ignore_front_app
