@@ -17,6 +17,7 @@ constexpr Flag FLAGS[] = {
     {"--bench", Kind::Bench},
     {"--restore", Kind::Restore},
     {"--screen-access", Kind::ScreenAccess},
+    {"--shot-panel", Kind::ShotPanel},
 };
 
 }  // namespace

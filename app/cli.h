@@ -14,11 +14,17 @@ enum class Kind : uint8_t {
   Bench,         // --bench: start without the single-instance test, onboarding or input layer
   Restore,       // --restore: re-enable the system ⌘Tab and ⌘⇧Tab, exit
   ScreenAccess,  // --screen-access: exit 0 when screen recording is allowed, else 1
+  ShotPanel,     // --shot-panel <dir>: the off-screen panel images
 };
 
 struct Command {
   Kind kind = Kind::Run;
   std::vector<std::string> args;  // every argument after the program name
+
+  // The argument after the flag, if any.
+  std::optional<std::string_view> operand() const {
+    return args.size() > 1 ? std::optional<std::string_view>(args[1]) : std::nullopt;
+  }
 };
 
 // The command for argv[1..].

@@ -20,7 +20,8 @@ void AxSched::submit(AxRequest request) {
     *it = std::move(request);
   } else {
     for (Wid wid : request.wids)
-      if (std::find(it->wids.begin(), it->wids.end(), wid) == it->wids.end()) it->wids.push_back(wid);
+      if (std::find(it->wids.begin(), it->wids.end(), wid) == it->wids.end())
+        it->wids.push_back(wid);
   }
 }
 
@@ -37,7 +38,9 @@ std::optional<AxRequest> AxSched::next(Instant now) {
 }
 
 void AxSched::done(Pid pid, bool retry, Instant now) {
-  busy_.erase(pid);
+  // Not busy: forgotten while its request ran (the process ended). Recording a back-off now
+  // would outlive it and delay an unrelated process that is given the same pid.
+  if (busy_.erase(pid) == 0) return;
   if (!retry) {
     backoff_.erase(pid);
     return;

@@ -38,7 +38,8 @@ class AxSched {
   void submit(AxRequest request);
   // The next request that may run, taken off the queue, its pid marked busy.
   std::optional<AxRequest> next(Instant now);
-  // A worker finished serving pid; `retry` means the application did not answer.
+  // A worker finished serving pid; `retry` means the application did not answer. Nothing
+  // happens when pid is not busy (it was forgotten meanwhile).
   void done(Pid pid, bool retry, Instant now);
   // Drops every queued request, the busy mark and the back-off of pid.
   void forget(Pid pid);

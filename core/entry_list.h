@@ -41,11 +41,10 @@ using Entry = std::variant<entry::Window, entry::App>;
 
 Pid entry_pid(const Entry& e);
 
-// Diagnostic text for log lines, e.g.
-// Window { wid: 7, pid: 3, title: "Inbox", minimized: false, hidden: false, fullscreen: false, space: Some(2) }
-// App { pid: 3, name: "Mail" }
-// Quotes, backslashes and control characters inside texts are escaped so that a title cannot
-// break or forge a log line.
+// Diagnostic text for log lines, e.g. `App { pid: 3, name: "Mail" }` and
+// `Window { wid: 7, pid: 3, title: "Inbox", minimized: false, hidden: false, fullscreen: false,
+// space: Some(2) }` (on one line). Quotes, backslashes and control characters inside texts are
+// escaped so that a title cannot break or forge a log line.
 std::string to_string(const Entry& e);
 
 struct ListContext {

@@ -23,14 +23,38 @@ const std::string& item_title(const Item& item) {
   return std::get<entry::App>(item.entry).name;
 }
 
-// Rank of lower-cased keys against a lower-cased query `q`.
-std::optional<uint8_t> rank_keys(std::string_view q, std::string_view n, std::string_view t) {
+// A query prepared once for ranking many items.
+struct Query {
+  std::string text;  // lower-cased
+  bool word;         // no separator: may be a word prefix
+
+  explicit Query(std::string_view query)
+      : text(text::lower(query)), word(!text::has_separator(text)) {}
+};
+
+// Rank of lower-cased keys.
+std::optional<uint8_t> rank_keys(const Query& query, std::string_view n, std::string_view t) {
+  const std::string_view q = query.text;
   if (n.starts_with(q)) return 0;
   if (t.starts_with(q)) return 1;
-  if (text::word_prefix(n, q) || text::word_prefix(t, q)) return 2;
-  if (n.find(q) != std::string_view::npos || t.find(q) != std::string_view::npos) return 3;
+  const text::Found in_n = text::find_in(n, q, query.word);
+  if (in_n == text::Found::WordStart) return 2;
+  const text::Found in_t = text::find_in(t, q, query.word);
+  if (in_t == text::Found::WordStart) return 2;
+  if (in_n == text::Found::Anywhere || in_t == text::Found::Anywhere) return 3;
   if (text::subsequence(n, q) || text::subsequence(t, q)) return 4;
   return std::nullopt;
+}
+
+// The same listed entry: a window by its wid, an application by its pid and name.
+bool same_entry(const Entry& a, const Entry& b) {
+  if (const auto* wa = std::get_if<entry::Window>(&a)) {
+    const auto* wb = std::get_if<entry::Window>(&b);
+    return wb && wa->wid == wb->wid;
+  }
+  const auto* ab = std::get_if<entry::App>(&b);
+  const auto& aa = std::get<entry::App>(a);
+  return ab && aa.pid == ab->pid && aa.name == ab->name;
 }
 
 char32_t ascii_lower(char32_t c) { return c >= U'A' && c <= U'Z' ? c - U'A' + U'a' : c; }
@@ -66,7 +90,7 @@ uint8_t hold_of(const Input& input, const Settings& s) {
 }  // namespace
 
 std::optional<uint8_t> rank(std::string_view query, const Item& item) {
-  return rank_keys(text::lower(query), text::lower(item.app), text::lower(item_title(item)));
+  return rank_keys(Query(query), text::lower(item.app), text::lower(item_title(item)));
 }
 
 // ---- Session ----
@@ -88,7 +112,8 @@ void Session::set_all(std::vector<Item> items) {
   all = std::move(items);
   keys_.clear();
   keys_.reserve(all.size());
-  for (const Item& item : all) keys_.push_back({text::lower(item.app), text::lower(item_title(item))});
+  for (const Item& item : all)
+    keys_.push_back({text::lower(item.app), text::lower(item_title(item))});
 }
 
 void Session::unfilter() {
@@ -110,11 +135,10 @@ std::vector<Effect> Session::show(bool with_search) const {
 }
 
 void Session::refilter() {
-  // The selected entry: a window by wid, an application by pid and name.
   std::optional<Entry> remembered;
   if (selected < shown.size()) remembered = shown[selected].entry;
 
-  const std::string q = text::lower(query);
+  const Query q(query);
   // Ranks are 0..4: bucket by rank, which keeps the order of `all` within each rank.
   std::array<std::vector<uint32_t>, 5> buckets;
   for (uint32_t i = 0; i < all.size(); ++i)
@@ -129,18 +153,7 @@ void Session::refilter() {
   selected = 0;
   if (!remembered) return;
   for (size_t i = 0; i < shown.size(); ++i) {
-    const Entry& e = shown[i].entry;
-    const bool same = std::visit(
-        Overload{[&](const entry::Window& w) {
-                   const auto* r = std::get_if<entry::Window>(&*remembered);
-                   return r && r->wid == w.wid;
-                 },
-                 [&](const entry::App& a) {
-                   const auto* r = std::get_if<entry::App>(&*remembered);
-                   return r && r->pid == a.pid && r->name == a.name;
-                 }},
-        e);
-    if (same) {
+    if (same_entry(shown[i].entry, *remembered)) {
       selected = i;
       return;
     }
@@ -148,7 +161,7 @@ void Session::refilter() {
 }
 
 std::optional<size_t> Session::best_match() const {
-  const std::string q = text::lower(query);
+  const Query q(query);
   std::optional<size_t> best;
   uint8_t best_rank = 0;
   for (size_t i = 0; i < shown.size(); ++i) {
@@ -201,8 +214,10 @@ std::vector<Effect> Switcher::summon(const Input& input, const Settings& setting
 
   size_t selected = 0;
   if (items.size() > 1) {
-    if (hotkey) selected = hotkey->backwards ? items.size() - 1 : 1;
-    else selected = app_hotkey->front ? 1 : 0;
+    if (hotkey)
+      selected = hotkey->backwards ? items.size() - 1 : 1;
+    else
+      selected = app_hotkey->front ? 1 : 0;
   }
   const bool sticky = hotkey && !hotkey->blind && settings.afterRelease == 1;
   session_ = Session::open(std::move(items), slot, selected, sticky, hold, now);
@@ -215,66 +230,73 @@ std::vector<Effect> Switcher::on_input(const Input& input, const Settings& setti
   Session& s = *session_;
   const bool searching = settings.search && !s.query.empty();
 
-  return std::visit(
-      Overload{
-          [&](const in::Hotkey& h) { return step(h.backwards ? -1 : 1); },
-          [&](const in::AppHotkey&) { return step(1); },
-          [&](const in::Step& st) { return step(st.backwards ? -1 : 1); },
-          [&](const in::Key& k) -> std::vector<Effect> {
-            switch (k.code) {
-              case in::Key::UP:
-              case in::Key::LEFT: return settings.arrows ? step(-1) : std::vector<Effect>{};
-              case in::Key::DOWN:
-              case in::Key::RIGHT: return settings.arrows ? step(1) : std::vector<Effect>{};
-              case in::Key::RETURN: return commit(s.selected);
-              case in::Key::ESCAPE:
-                if (!searching) return dismiss();
-                s.query.clear();
-                s.refilter();
-                return s.show(true);
-              default: return dismiss();
-            }
-          },
-          [&](const in::Backspace&) -> std::vector<Effect> {
-            if (!searching) return {};
-            text::pop_utf8(s.query);
+  const auto handle = Overload{
+      [&](const in::Hotkey& h) { return step(h.backwards ? -1 : 1); },
+      [&](const in::AppHotkey&) { return step(1); },
+      [&](const in::Step& st) { return step(st.backwards ? -1 : 1); },
+      [&](const in::Key& k) -> std::vector<Effect> {
+        switch (k.code) {
+          case in::Key::UP:
+          case in::Key::LEFT:
+            return settings.arrows ? step(-1) : std::vector<Effect>{};
+          case in::Key::DOWN:
+          case in::Key::RIGHT:
+            return settings.arrows ? step(1) : std::vector<Effect>{};
+          case in::Key::RETURN:
+            return commit(s.selected);
+          case in::Key::ESCAPE:
+            if (!searching) return dismiss();
+            s.query.clear();
             s.refilter();
             return s.show(true);
-          },
-          [&](const in::Char& c) { return on_char(c.c, settings, now); },
-          [&](const in::Modifiers& m) -> std::vector<Effect> {
-            if (s.sticky) return {};
-            const bool held = s.hold == HOLD_COMMAND  ? m.command
-                              : s.hold == HOLD_OPTION ? m.option
-                                                      : m.control;
-            if (held) return {};
-            return commit(s.selected);
-          },
-          [&](const in::Click& c) -> std::vector<Effect> {
-            if (c.index >= s.shown.size()) return {};
-            return commit(c.index);
-          },
-          [&](const in::Hover& h) -> std::vector<Effect> {
-            if (!settings.hover || h.index >= s.shown.size()) return {};
-            s.selected = h.index;
-            return {fx::Select{h.index}};
-          },
-          [&](const in::Scroll& sc) -> std::vector<Effect> {
-            if (!settings.scroll || sc.delta == 0) return {};
-            return step(sc.delta > 0 ? 1 : -1);
-          },
-          [&](const in::Refresh&) -> std::vector<Effect> {
-            std::vector<Item> items = builder(s.slot);
-            if (items.empty()) return dismiss();
-            s.set_all(std::move(items));
-            if (searching) s.refilter();
-            else s.unfilter();
-            if (!s.shown.empty()) s.selected = std::min(s.selected, s.shown.size() - 1);
-            else s.selected = 0;
-            return s.show(settings.search);
-          },
+          default:
+            return dismiss();
+        }
       },
-      input);
+      [&](const in::Backspace&) -> std::vector<Effect> {
+        if (!searching) return {};
+        text::pop_utf8(s.query);
+        s.refilter();
+        return s.show(true);
+      },
+      [&](const in::Char& c) { return on_char(c.c, settings, now); },
+      [&](const in::Modifiers& m) -> std::vector<Effect> {
+        if (s.sticky) return {};
+        const bool held = s.hold == HOLD_COMMAND  ? m.command
+                          : s.hold == HOLD_OPTION ? m.option
+                                                  : m.control;
+        if (held) return {};
+        return commit(s.selected);
+      },
+      [&](const in::Click& c) -> std::vector<Effect> {
+        if (c.index >= s.shown.size()) return {};
+        return commit(c.index);
+      },
+      [&](const in::Hover& h) -> std::vector<Effect> {
+        if (!settings.hover || h.index >= s.shown.size()) return {};
+        s.selected = h.index;
+        return {fx::Select{h.index}};
+      },
+      [&](const in::Scroll& sc) -> std::vector<Effect> {
+        if (!settings.scroll || sc.delta == 0) return {};
+        return step(sc.delta > 0 ? 1 : -1);
+      },
+      [&](const in::Refresh&) -> std::vector<Effect> {
+        std::vector<Item> items = builder(s.slot);
+        if (items.empty()) return dismiss();
+        s.set_all(std::move(items));
+        if (searching)
+          s.refilter();
+        else
+          s.unfilter();
+        if (!s.shown.empty())
+          s.selected = std::min(s.selected, s.shown.size() - 1);
+        else
+          s.selected = 0;
+        return s.show(settings.search);
+      },
+  };
+  return std::visit(handle, input);
 }
 
 std::vector<Effect> Switcher::on_char(char32_t c, const Settings& settings, Instant now) {
@@ -285,10 +307,13 @@ std::vector<Effect> Switcher::on_char(char32_t c, const Settings& settings, Inst
   if (settings.vim && !searching) {
     switch (ascii_lower(c)) {
       case U'h':
-      case U'k': return step(-1);
+      case U'k':
+        return step(-1);
       case U'j':
-      case U'l': return step(1);
-      default: break;
+      case U'l':
+        return step(1);
+      default:
+        break;
     }
   }
   if (!searching && settings.hints && c >= U'0' && c <= U'9') {

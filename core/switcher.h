@@ -39,17 +39,29 @@ struct AppHotkey {
   bool front = false;  // the app is the front app
   size_t slot = 0;     // shortcut count plus app-hotkey index
 };
-struct Step { bool backwards = false; };
+struct Step {
+  bool backwards = false;
+};
 struct Key {
   static constexpr uint8_t UP = 0, DOWN = 1, LEFT = 2, RIGHT = 3, RETURN = 4, ESCAPE = 5;
   uint8_t code = 0;
 };
 struct Backspace {};
-struct Char { char32_t c = 0; };
-struct Modifiers { bool command = false, option = false, control = false; };  // held now
-struct Click { size_t index = 0; };
-struct Hover { size_t index = 0; };
-struct Scroll { int32_t delta = 0; };
+struct Char {
+  char32_t c = 0;
+};
+struct Modifiers {
+  bool command = false, option = false, control = false;
+};  // held now
+struct Click {
+  size_t index = 0;
+};
+struct Hover {
+  size_t index = 0;
+};
+struct Scroll {
+  int32_t delta = 0;
+};
 struct Refresh {};
 }  // namespace in
 
@@ -88,8 +100,8 @@ struct OpenSettings {
 };
 }  // namespace fx
 
-using Effect =
-    std::variant<fx::Show, fx::Search, fx::Select, fx::Dismiss, fx::Focus, fx::Act, fx::OpenSettings>;
+using Effect = std::variant<fx::Show, fx::Search, fx::Select, fx::Dismiss, fx::Focus, fx::Act,
+                            fx::OpenSettings>;
 
 using Instant = std::chrono::steady_clock::time_point;
 
@@ -135,8 +147,8 @@ class Switcher {
   // The items of a slot: a shortcut's entries, or an app hotkey's windows.
   using Builder = std::function<std::vector<Item>(size_t slot)>;
 
-  std::vector<Effect> on_input(const Input& input, const Settings& settings,
-                               const Builder& builder, Instant now);
+  std::vector<Effect> on_input(const Input& input, const Settings& settings, const Builder& builder,
+                               Instant now);
   const std::optional<Session>& session() const { return session_; }
 
  private:

@@ -2,6 +2,7 @@
 // and the letter-or-digit test, both by ICU's Unicode data, over UTF-8 text.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -10,6 +11,8 @@ namespace mirvex::text {
 // Full Unicode lower-casing (root locale, so no Turkish dotless-i rules; final sigma handled).
 // Ill-formed UTF-8 never fails: the bytes that do not form a character are replaced by U+FFFD.
 std::string lower(std::string_view utf8);
+// The same, appended to `out`.
+void lower_append(std::string& out, std::string_view utf8);
 
 // Letters and digits in the Unicode sense: the Alphabetic property or a numeric category
 // (Nd, Nl, No). Negative values (ill-formed input from the decoder) are not alphanumeric.
@@ -18,9 +21,12 @@ bool is_alnum(int32_t c);
 // True when `s` holds a character that is not alphanumeric (or an ill-formed sequence).
 bool has_separator(std::string_view s);
 
-// True when `q` is a prefix of a word of `s`, a word being a maximal run of alphanumeric
-// characters. A query with a separator never matches.
-bool word_prefix(std::string_view s, std::string_view q);
+// Where `q` occurs in `s`: nowhere, somewhere, or at the start of a word (so that `q` is a
+// prefix of that word), a word being a maximal run of alphanumeric characters. `q_is_word`
+// must be !has_separator(q); a query with a separator is never a word prefix. Both texts must
+// be well-formed UTF-8 (as lower() returns), so that byte matches fall on character bounds.
+enum class Found : uint8_t { None, Anywhere, WordStart };
+Found find_in(std::string_view s, std::string_view q, bool q_is_word);
 
 // True when the characters of `q` occur in `s` in the same order, each matched at its first
 // possible position. Compares whole characters, never parts of multi-byte sequences.

@@ -9,6 +9,7 @@
 #include "app/app.h"
 #include "app/cli.h"
 #include "app/qt_main_queue.h"
+#include "app/shots.h"
 #include "core/log.h"
 #include "sys/port.h"
 
@@ -16,25 +17,27 @@ namespace {
 
 using namespace mirvex;
 
-// Without a display Qt draws on its off-screen platform.
-void choose_platform() {
-  if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY") && !std::getenv("QT_QPA_PLATFORM"))
-    setenv("QT_QPA_PLATFORM", "offscreen", 1);
-}
-
-// The Qt application, its main queue and the backend, installed as the system port.
-struct Platform {
+// The Qt application; without a display Qt draws on its off-screen platform.
+struct Qt {
   int argc = 1;
   char* argv[2] = {nullptr, nullptr};  // Qt keeps both for its lifetime
   std::unique_ptr<QApplication> app;
+
+  explicit Qt(char* program) {
+    if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY") && !std::getenv("QT_QPA_PLATFORM"))
+      setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    argv[0] = program;  // only the program name: Qt must not consume our arguments
+    app = std::make_unique<QApplication>(argc, argv);
+  }
+};
+
+// The main queue and the backend, installed as the system port.
+struct Platform {
   std::unique_ptr<QtMainQueue> queue;
   std::unique_ptr<sys::Backend> backend;
 
   // False (after printing why) when no backend is available.
-  bool open(char* program) {
-    choose_platform();
-    argv[0] = program;  // only the program name: Qt must not consume our arguments
-    app = std::make_unique<QApplication>(argc, argv);
+  bool open() {
     queue = std::make_unique<QtMainQueue>();
     sys::Selected selected = sys::select_backend(*queue, std::getenv("MIRVEX_SIM"));
     if (!selected.backend) {
@@ -52,8 +55,13 @@ struct Platform {
 int main(int argc, char** argv) {
   log::init_from_env();
   const cli::Command command = cli::parse(argc, argv);
+  Qt qt(argv[0]);
+  if (command.kind == cli::Kind::ShotPanel) {  // fixed demonstration data: no backend needed
+    const std::string dir = cli::shot_dir(command.operand());
+    return shots::panel(QString::fromStdString(dir)) == 0 ? 0 : 1;
+  }
   Platform platform;
-  if (!platform.open(argv[0])) return 1;
+  if (!platform.open()) return 1;
   switch (command.kind) {
     case cli::Kind::Restore:
       restore_system_switcher();
@@ -63,7 +71,8 @@ int main(int argc, char** argv) {
     case cli::Kind::Bench:
       return run(true, command.args);
     case cli::Kind::Run:
-      return run(false, command.args);
+    case cli::Kind::ShotPanel:
+      break;
   }
-  return 0;
+  return run(false, command.args);
 }

@@ -1,6 +1,7 @@
 // For test programs: one process-wide virtual main queue and sim, installed as the port.
 // The private table is resolved once per process and binds to this sim, so tests change the
-// desktop with `reset` instead of making new backends.
+// desktop with `reset` instead of making new backends. As on the platform, registrations
+// (notification procs, observers) last for the process: what their callbacks capture must too.
 #pragma once
 
 #include "sys/main_queue.h"

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 #include <thread>
+#include <type_traits>
 
 namespace mirvex::sys::sim {
 
@@ -169,6 +170,22 @@ void Sim::flush(Outbox& out) {
   out.clear();
 }
 
+template <class F>
+auto Sim::change(F&& f) {
+  Outbox out;
+  std::unique_lock lock(mu_);
+  if constexpr (std::is_void_v<decltype(f(out))>) {
+    f(out);
+    lock.unlock();
+    flush(out);
+  } else {
+    auto result = f(out);
+    lock.unlock();
+    flush(out);
+    return result;
+  }
+}
+
 void Sim::workspace_note_locked(Outbox& out, const char* name, std::optional<AppInfo> app) {
   for (const auto& [token, entry] : workspace_observers_) {
     if (entry.first != name) continue;
@@ -229,6 +246,14 @@ void Sim::terminate_locked(Outbox& out, Pid pid) {
   if (!a) return;
   AppInfo info = info_locked(*a);
   info.terminated = true;
+  // The process is gone, so no accessibility notification comes; the window server still
+  // reports its windows destroyed.
+  for (const Window& w : d_.windows)
+    if (w.pid == pid) {
+      ws_note_locked(out, 804, w.wid);
+      ws_note_locked(out, 1326, w.wid);
+      requested_.erase(w.wid);
+    }
   std::erase_if(d_.apps, [pid](const App& x) { return x.pid == pid; });
   std::erase_if(d_.windows, [pid](const Window& w) { return w.pid == pid; });
   if (d_.front == pid) d_.front.reset();
@@ -242,82 +267,51 @@ void Sim::set_minimized_locked(Outbox& out, Window& w, bool on) {
 }
 
 void Sim::launch(App app) {
-  Outbox out;
-  {
-    std::lock_guard lock(mu_);
+  change([&](Outbox& out) {
     if (app_locked(app.pid)) return;
     d_.apps.push_back(app);
     workspace_note_locked(out, note::LAUNCHED, info_locked(d_.apps.back()));
-  }
-  flush(out);
+  });
 }
 
 void Sim::terminate(Pid pid) {
-  Outbox out;
-  {
-    std::lock_guard lock(mu_);
-    terminate_locked(out, pid);
-  }
-  flush(out);
+  change([&](Outbox& out) { terminate_locked(out, pid); });
 }
 
 void Sim::activate(Pid pid) {
-  Outbox out;
-  {
-    std::lock_guard lock(mu_);
-    activate_locked(out, pid);
-  }
-  flush(out);
+  change([&](Outbox& out) { activate_locked(out, pid); });
 }
 
 void Sim::hide(Pid pid) {
-  Outbox out;
-  {
-    std::lock_guard lock(mu_);
-    hide_locked(out, pid, true);
-  }
-  flush(out);
+  change([&](Outbox& out) { hide_locked(out, pid, true); });
 }
 
 void Sim::unhide(Pid pid) {
-  Outbox out;
-  {
-    std::lock_guard lock(mu_);
-    hide_locked(out, pid, false);
-  }
-  flush(out);
+  change([&](Outbox& out) { hide_locked(out, pid, false); });
 }
 
 void Sim::switch_space(SpaceId id) {
-  Outbox out;
-  {
-    std::lock_guard lock(mu_);
+  change([&](Outbox& out) {
     for (Display& d : d_.displays)
       for (const Space& s : d.spaces)
         if (s.id == id && d.current != id) {
           d.current = id;
           workspace_note_locked(out, note::SPACE_CHANGED, std::nullopt);
         }
-  }
-  flush(out);
+  });
 }
 
 void Sim::create_window(Window w) {
-  Outbox out;
-  {
-    std::lock_guard lock(mu_);
+  change([&](Outbox& out) {
     if (window_locked(w.wid)) return;
     d_.windows.insert(d_.windows.begin(), w);
     ax_note_locked(out, w.pid, element_of(w), ax::WINDOW_CREATED);
     ws_note_locked(out, 1325, w.wid);
-  }
-  flush(out);
+  });
 }
 
 void Sim::destroy_window(Wid wid) {
-  Outbox out;
-  {
-    std::lock_guard lock(mu_);
+  change([&](Outbox& out) {
     Window* w = window_locked(wid);
     if (!w) return;
     ax_note_locked(out, w->pid, element_of(*w), ax::ELEMENT_DESTROYED);
@@ -327,67 +321,51 @@ void Sim::destroy_window(Wid wid) {
       if (a.focused == wid) a.focused.reset();
     std::erase_if(d_.windows, [wid](const Window& x) { return x.wid == wid; });
     requested_.erase(wid);
-  }
-  flush(out);
+  });
 }
 
 void Sim::set_minimized(Wid wid, bool on) {
-  Outbox out;
-  {
-    std::lock_guard lock(mu_);
+  change([&](Outbox& out) {
     if (Window* w = window_locked(wid)) set_minimized_locked(out, *w, on);
-  }
-  flush(out);
+  });
 }
 
 void Sim::set_fullscreen(Wid wid, bool on) {
-  Outbox out;
-  {
-    std::lock_guard lock(mu_);
+  change([&](Outbox& out) {
     Window* w = window_locked(wid);
     if (!w || w->fullscreen == on) return;
     w->fullscreen = on;
     ax_note_locked(out, w->pid, element_of(*w), ax::WINDOW_RESIZED);
-  }
-  flush(out);
+  });
 }
 
 void Sim::set_bounds(Wid wid, Rect bounds) {
-  Outbox out;
-  {
-    std::lock_guard lock(mu_);
+  change([&](Outbox& out) {
     Window* w = window_locked(wid);
     if (!w || w->bounds == bounds) return;
     const bool resized = w->bounds.w != bounds.w || w->bounds.h != bounds.h;
     w->bounds = bounds;
     if (resized) ax_note_locked(out, w->pid, element_of(*w), ax::WINDOW_RESIZED);
     ws_note_locked(out, resized ? 807 : 806, wid);
-  }
-  flush(out);
+  });
 }
 
 void Sim::set_title(Wid wid, std::string title) {
-  Outbox out;
-  {
-    std::lock_guard lock(mu_);
+  change([&](Outbox& out) {
     Window* w = window_locked(wid);
     if (!w || w->title == title) return;
     w->title = std::move(title);
     ax_note_locked(out, w->pid, element_of(*w), ax::TITLE_CHANGED);
-  }
-  flush(out);
+  });
 }
 
 void Sim::raise(Wid wid) {
-  Outbox out;
-  {
-    std::lock_guard lock(mu_);
+  change([&](Outbox& out) {
     auto it = std::find_if(d_.windows.begin(), d_.windows.end(), [wid](const Window& w) { return w.wid == wid; });
     if (it == d_.windows.end()) return;
     std::rotate(d_.windows.begin(), it, it + 1);
     ws_note_locked(out, 808, wid);
-  }
-  flush(out);
+  });
 }
 
 void Sim::set_pointer(Point ws) {
@@ -498,9 +476,7 @@ std::any Sim::symbol(std::string_view name) {
     });
   if (name == "_SLPSSetFrontProcessWithOptions")
     return fn::_SLPSSetFrontProcessWithOptions([this, pid_of](const Psn& psn, Wid wid, uint32_t) {
-      Outbox out;
-      {
-        std::lock_guard lock(mu_);
+      return change([&](Outbox& out) {
         auto pid = pid_of(psn);
         if (!pid) return PROC_NOT_FOUND;
         App* a = app_locked(*pid);
@@ -510,15 +486,12 @@ std::any Sim::symbol(std::string_view name) {
         }
         if (a->hidden) hide_locked(out, *pid, false);
         if (d_.front != *pid) activate_locked(out, *pid);
-      }
-      flush(out);
-      return int32_t{0};
+        return int32_t{0};
+      });
     });
   if (name == "SLPSPostEventRecordTo")
     return fn::SLPSPostEventRecordTo([this, pid_of](const Psn& psn, const EventRecord& rec) {
-      Outbox out;
-      {
-        std::lock_guard lock(mu_);
+      return change([&](Outbox& out) {
         auto pid = pid_of(psn);
         if (!pid) return PROC_NOT_FOUND;
         Wid wid = 0;
@@ -533,9 +506,8 @@ std::any Sim::symbol(std::string_view name) {
             ax_note_locked(out, *pid, element_of(*w), ax::FOCUSED_WINDOW_CHANGED);
           }
         }
-      }
-      flush(out);
-      return int32_t{0};
+        return int32_t{0};
+      });
     });
   if (name == "_AXUIElementGetWindow")
     return fn::_AXUIElementGetWindow([this](const AxElement& e, Wid& wid) {
@@ -739,48 +711,36 @@ std::optional<Pid> Sim::workspace_frontmost() {
 }
 
 bool Sim::app_hide(Pid pid) {
-  Outbox out;
-  {
-    std::lock_guard lock(mu_);
+  return change([&](Outbox& out) {
     if (!app_locked(pid)) return false;
     hide_locked(out, pid, true);
-  }
-  flush(out);
-  return true;
+      return true;
+  });
 }
 
 bool Sim::app_unhide(Pid pid) {
-  Outbox out;
-  {
-    std::lock_guard lock(mu_);
+  return change([&](Outbox& out) {
     if (!app_locked(pid)) return false;
     hide_locked(out, pid, false);
-  }
-  flush(out);
-  return true;
+      return true;
+  });
 }
 
 bool Sim::app_activate(Pid pid) {
-  Outbox out;
-  {
-    std::lock_guard lock(mu_);
+  return change([&](Outbox& out) {
     App* a = app_locked(pid);
     if (!a || a->policy == Policy::Prohibited) return false;
     if (d_.front != pid) activate_locked(out, pid);
-  }
-  flush(out);
-  return true;
+      return true;
+  });
 }
 
 bool Sim::app_terminate(Pid pid) {
-  Outbox out;
-  {
-    std::lock_guard lock(mu_);
+  return change([&](Outbox& out) {
     if (!app_locked(pid)) return false;
     terminate_locked(out, pid);
-  }
-  flush(out);
-  return true;
+      return true;
+  });
 }
 
 std::optional<Image> Sim::app_icon(Pid pid) {
@@ -804,9 +764,7 @@ void Sim::workspace_unobserve(uint64_t token) {
 
 // Opening an installed application that is not running launches it with the next free pid.
 bool Sim::open_url(std::string_view url) {
-  Outbox out;
-  {
-    std::lock_guard lock(mu_);
+  return change([&](Outbox& out) {
     journal_.opened_urls.emplace_back(url);
     for (const InstalledApp& i : d_.installed) {
       if (i.path != url) continue;
@@ -823,9 +781,8 @@ bool Sim::open_url(std::string_view url) {
       activate_locked(out, pid);
       break;
     }
-  }
-  flush(out);
-  return true;
+      return true;
+  });
 }
 
 std::optional<std::string> Sim::app_path_for_bundle_id(std::string_view bundle_id) {
@@ -911,21 +868,18 @@ AxResult<Value> Sim::ax_copy(const AxElement& e, std::string_view attribute) {
 }
 
 int32_t Sim::ax_set(const AxElement& e, std::string_view attribute, const Value& value) {
-  Outbox out;
-  int32_t code = ax_error::SUCCESS;
-  {
-    std::lock_guard lock(mu_);
+  return change([&](Outbox& out) -> int32_t {
     App* a = app_locked(e.pid);
     Window* w = e.id ? window_of_element_locked(e) : nullptr;
     const bool* on = value.boolean();
-    if (!a || (e.id && !w)) code = ax_error::INVALID_ELEMENT;
-    else if (a->hung) code = ax_error::CANNOT_COMPLETE;
-    else if (!w) code = ax_error::ATTRIBUTE_UNSUPPORTED;
-    else if (attribute != ax::MINIMIZED && attribute != ax::FULLSCREEN && attribute != ax::MAIN)
-      code = ax_error::ATTRIBUTE_UNSUPPORTED;
-    else if (!on) code = ax_error::ILLEGAL_ARGUMENT;
-    else if (attribute == ax::MINIMIZED) set_minimized_locked(out, *w, *on);
-    else if (attribute == ax::FULLSCREEN) {
+    if (!a || (e.id && !w)) return ax_error::INVALID_ELEMENT;
+    if (a->hung) return ax_error::CANNOT_COMPLETE;
+    if (!w || (attribute != ax::MINIMIZED && attribute != ax::FULLSCREEN && attribute != ax::MAIN))
+      return ax_error::ATTRIBUTE_UNSUPPORTED;
+    if (!on) return ax_error::ILLEGAL_ARGUMENT;
+    if (attribute == ax::MINIMIZED) {
+      set_minimized_locked(out, *w, *on);
+    } else if (attribute == ax::FULLSCREEN) {
       if (w->fullscreen != *on) {
         w->fullscreen = *on;
         ax_note_locked(out, w->pid, element_of(*w), ax::WINDOW_RESIZED);
@@ -934,9 +888,8 @@ int32_t Sim::ax_set(const AxElement& e, std::string_view attribute, const Value&
       a->focused = w->wid;
       ax_note_locked(out, w->pid, element_of(*w), ax::MAIN_WINDOW_CHANGED);
     }
-  }
-  flush(out);
-  return code;
+    return ax_error::SUCCESS;
+  });
 }
 
 int32_t Sim::ax_perform(const AxElement& e, std::string_view action) {

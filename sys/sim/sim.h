@@ -50,7 +50,7 @@ class Sim final : public Backend {
 
   // --- Changes made by test code; each raises the platform's notifications.
   void launch(App app);            // workspace: launched
-  void terminate(Pid pid);         // workspace: terminated; the app's windows vanish silently
+  void terminate(Pid pid);         // workspace: terminated; ws: 804/1326 for its windows, no ax
   void activate(Pid pid);          // workspace: activated
   void hide(Pid pid);              // workspace: hidden
   void unhide(Pid pid);            // workspace: unhidden
@@ -173,6 +173,9 @@ class Sim final : public Backend {
   void set_minimized_locked(Outbox& out, Window& w, bool on);
   AxElement element_of(const Window& w) const;
   void flush(Outbox& out);
+  // Runs f(out) under the lock, then delivers what it collected outside it; returns f's result.
+  template <class F>
+  auto change(F&& f);
 
   MainQueue& queue_;
   mutable std::mutex mu_;

@@ -11,7 +11,9 @@ using namespace std::chrono_literals;
 const AxSched::Instant T0{std::chrono::hours(1)};
 constexpr Pid A = 10, B = 20;
 
-AxRequest req(Kind kind, Pid pid, std::vector<Wid> wids = {}) { return {kind, pid, std::move(wids)}; }
+AxRequest req(Kind kind, Pid pid, std::vector<Wid> wids = {}) {
+  return {kind, pid, std::move(wids)};
+}
 
 TEST(AxSched, SubmitMergesByKindAndPid) {
   AxSched s;
@@ -21,10 +23,9 @@ TEST(AxSched, SubmitMergesByKindAndPid) {
   s.submit(req(Kind::Resolve, A, {2, 3, 1, 4}));    // merged into the first, keeps its place
   s.submit(req(Kind::CheckFullscreen, B, {6, 5}));  // same rule for CheckFullscreen
   s.submit(req(Kind::Resolve, B, {7}));             // other pid: its own request
-  EXPECT_EQ(s.queue(), (std::vector<AxRequest>{req(Kind::Resolve, A, {1, 2, 3, 4}),
-                                               req(Kind::Observe, A),
-                                               req(Kind::CheckFullscreen, B, {5, 6}),
-                                               req(Kind::Resolve, B, {7})}));
+  EXPECT_EQ(s.queue(), (std::vector<AxRequest>{
+                           req(Kind::Resolve, A, {1, 2, 3, 4}), req(Kind::Observe, A),
+                           req(Kind::CheckFullscreen, B, {5, 6}), req(Kind::Resolve, B, {7})}));
 }
 
 TEST(AxSched, ObserveReplacesInPlace) {
@@ -32,7 +33,8 @@ TEST(AxSched, ObserveReplacesInPlace) {
   s.submit(req(Kind::Observe, A, {1}));
   s.submit(req(Kind::Resolve, B, {2}));
   s.submit(req(Kind::Observe, A, {9}));
-  EXPECT_EQ(s.queue(), (std::vector<AxRequest>{req(Kind::Observe, A, {9}), req(Kind::Resolve, B, {2})}));
+  EXPECT_EQ(s.queue(),
+            (std::vector<AxRequest>{req(Kind::Observe, A, {9}), req(Kind::Resolve, B, {2})}));
 }
 
 TEST(AxSched, OneRequestPerApplicationAtATime) {
@@ -123,11 +125,13 @@ TEST(AxSched, ForgetDropsEverythingOfOnePid) {
   EXPECT_EQ(s.next(T0), req(Kind::Resolve, B, {2}));
   EXPECT_EQ(s.next(T0), req(Kind::Resolve, A, {3}));  // back-off gone
 
-  // forget while busy: the worker's later done is harmless and leaves A idle.
+  // forget while busy: the worker's later done is harmless and leaves A idle, even when it
+  // reports a failure: a back-off would hold up a new process that reuses the pid.
   s.forget(A);
   EXPECT_FALSE(s.busy(A));
-  s.done(A, false, T0);
+  s.done(A, true, T0);
   s.submit(req(Kind::Resolve, A, {4}));
+  EXPECT_EQ(s.wake_at(T0), std::nullopt);
   EXPECT_EQ(s.next(T0), req(Kind::Resolve, A, {4}));
 }
 

@@ -24,6 +24,8 @@ TEST(CliTest, OnlyTheFirstArgumentIsAFlag) {
       {{"--bench"}, cli::Kind::Bench},
       {{"--restore"}, cli::Kind::Restore},
       {{"--screen-access"}, cli::Kind::ScreenAccess},
+      {{"--shot-panel", "/tmp/x"}, cli::Kind::ShotPanel},
+      {{"--shot-panel"}, cli::Kind::ShotPanel},  // the missing directory stops later
       {{"--frobnicate"}, cli::Kind::Run},         // unknown: starts the application
       {{"-delayMs", "0"}, cli::Kind::Run},        // a preference argument
       {{"-delayMs", "--bench"}, cli::Kind::Run},  // a flag later on is no flag
@@ -34,6 +36,7 @@ TEST(CliTest, OnlyTheFirstArgumentIsAFlag) {
     const cli::Command cmd = parse(c.args);
     EXPECT_EQ(cmd.kind, c.kind) << (c.args.empty() ? "(none)" : c.args[0]);
     EXPECT_EQ(cmd.args.size(), c.args.size());
+    EXPECT_EQ(cmd.operand(), c.args.size() > 1 ? std::optional<std::string_view>(c.args[1]) : std::nullopt);
   }
 }
 

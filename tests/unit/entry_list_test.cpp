@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
+
+#include "core/text.h"
 
 namespace mirvex {
 namespace {
@@ -49,8 +52,10 @@ struct Desk {
   std::vector<std::string> ids() const {
     std::vector<std::string> out;
     for (const Entry& e : run()) {
-      if (const auto* w = std::get_if<entry::Window>(&e)) out.push_back("w" + std::to_string(w->wid));
-      else out.push_back("a" + std::to_string(std::get<entry::App>(e).pid));
+      if (const auto* w = std::get_if<entry::Window>(&e))
+        out.push_back("w" + std::to_string(w->wid));
+      else
+        out.push_back("a" + std::to_string(std::get<entry::App>(e).pid));
     }
     return out;
   }
@@ -92,16 +97,28 @@ const AdmitCase ADMIT_CASES[] = {
     {"width_49", [](Desk&, WindowRecord& w) { w.info.bounds.w = 49; }, false},
     {"height_50", [](Desk&, WindowRecord& w) { w.info.bounds.h = 50; }, true},
     {"no_space_info_never_onscreen",
-     [](Desk&, WindowRecord& w) { w.info.spaces.clear(); w.space.reset(); w.ever_onscreen = false; },
+     [](Desk&, WindowRecord& w) {
+       w.info.spaces.clear();
+       w.space.reset();
+       w.ever_onscreen = false;
+     },
      false},
     {"no_space_info_once_onscreen",
-     [](Desk&, WindowRecord& w) { w.info.spaces.clear(); w.space.reset(); }, true},
+     [](Desk&, WindowRecord& w) {
+       w.info.spaces.clear();
+       w.space.reset();
+     },
+     true},
     {"found_bad_subrole", [](Desk&, WindowRecord& w) { w.ax = AxStatus::found(false); }, false},
     {"found_good_subrole", [](Desk&, WindowRecord& w) { w.ax = AxStatus::found(true); }, true},
     {"not_found_on_visible_space", [](Desk&, WindowRecord& w) { w.ax = AxStatus::not_found(); },
      false},
     {"not_found_elsewhere_once_onscreen",
-     [](Desk&, WindowRecord& w) { w.ax = AxStatus::not_found(); w.info.spaces = {2}; }, true},
+     [](Desk&, WindowRecord& w) {
+       w.ax = AxStatus::not_found();
+       w.info.spaces = {2};
+     },
+     true},
     {"not_found_elsewhere_never_onscreen",
      [](Desk&, WindowRecord& w) {
        w.ax = AxStatus::not_found();
@@ -110,12 +127,22 @@ const AdmitCase ADMIT_CASES[] = {
      },
      false},
     {"not_found_remembered_space_visible",
-     [](Desk&, WindowRecord& w) { w.ax = AxStatus::not_found(); w.info.spaces.clear(); }, false},
+     [](Desk&, WindowRecord& w) {
+       w.ax = AxStatus::not_found();
+       w.info.spaces.clear();
+     },
+     false},
     {"visible_filter_other_space",
-     [](Desk& d, WindowRecord& w) { d.cx.shortcut.spaces = SpacesFilter::Visible; w.info.spaces = {2}; },
+     [](Desk& d, WindowRecord& w) {
+       d.cx.shortcut.spaces = SpacesFilter::Visible;
+       w.info.spaces = {2};
+     },
      false},
     {"visible_filter_one_of_several_spaces_in_view",
-     [](Desk& d, WindowRecord& w) { d.cx.shortcut.spaces = SpacesFilter::Visible; w.info.spaces = {2, 1}; },
+     [](Desk& d, WindowRecord& w) {
+       d.cx.shortcut.spaces = SpacesFilter::Visible;
+       w.info.spaces = {2, 1};
+     },
      true},
     {"visible_filter_no_space_info",
      [](Desk& d, WindowRecord& w) {
@@ -126,26 +153,59 @@ const AdmitCase ADMIT_CASES[] = {
      true},
     {"active_app_only_not_front", [](Desk& d, WindowRecord&) { d.cx.shortcut.apps = 1; }, false},
     {"active_app_only_front",
-     [](Desk& d, WindowRecord&) { d.cx.shortcut.apps = 1; d.cx.front_pid = 1; }, true},
+     [](Desk& d, WindowRecord&) {
+       d.cx.shortcut.apps = 1;
+       d.cx.front_pid = 1;
+     },
+     true},
     {"other_apps_front",
-     [](Desk& d, WindowRecord&) { d.cx.shortcut.apps = 2; d.cx.front_pid = 1; }, false},
+     [](Desk& d, WindowRecord&) {
+       d.cx.shortcut.apps = 2;
+       d.cx.front_pid = 1;
+     },
+     false},
     {"exception_hide_1",
-     [](Desk& d, WindowRecord&) { d.cx.exceptions = {{"org.example.editor", 1, 0}}; }, false},
+     [](Desk& d, WindowRecord&) {
+       d.cx.exceptions = {{"org.example.editor", 1, 0}};
+     },
+     false},
     {"exception_hide_2",
-     [](Desk& d, WindowRecord&) { d.cx.exceptions = {{"org.example.editor", 2, 0}}; }, true},
+     [](Desk& d, WindowRecord&) {
+       d.cx.exceptions = {{"org.example.editor", 2, 0}};
+     },
+     true},
     {"screen_centre_inside_lower_edge",
-     [](Desk& d, WindowRecord&) { d.cx.shortcut.screens = 1; d.cx.screen = Rect{200, 150, 100, 100}; },
+     [](Desk& d, WindowRecord&) {
+       d.cx.shortcut.screens = 1;
+       d.cx.screen = Rect{200, 150, 100, 100};
+     },
      true},
     {"screen_centre_on_upper_edge",
-     [](Desk& d, WindowRecord&) { d.cx.shortcut.screens = 1; d.cx.screen = Rect{100, 50, 100, 100}; },
+     [](Desk& d, WindowRecord&) {
+       d.cx.shortcut.screens = 1;
+       d.cx.screen = Rect{100, 50, 100, 100};
+     },
      false},
-    {"screen_filter_without_screen", [](Desk& d, WindowRecord&) { d.cx.shortcut.screens = 1; }, true},
+    {"screen_filter_without_screen", [](Desk& d, WindowRecord&) { d.cx.shortcut.screens = 1; },
+     true},
     {"minimized_hide",
-     [](Desk& d, WindowRecord& w) { d.cx.shortcut.minimized = 1; w.minimized = true; }, false},
+     [](Desk& d, WindowRecord& w) {
+       d.cx.shortcut.minimized = 1;
+       w.minimized = true;
+     },
+     false},
     {"hidden_hide",
-     [](Desk& d, WindowRecord&) { d.cx.shortcut.hidden = 1; d.m.apps[1].hidden = true; }, false},
+     [](Desk& d, WindowRecord&) {
+       d.cx.shortcut.hidden = 1;
+       d.m.apps[1].hidden = true;
+     },
+     false},
     {"fullscreen_hide",
-     [](Desk& d, WindowRecord& w) { d.cx.shortcut.fullscreen = 1; w.fullscreen = true; }, false},
+     [](Desk& d, WindowRecord& w) {
+       d.cx.shortcut.fullscreen = 1;
+       w.fullscreen = true;
+     },
+     false},
     {"fullscreen_show", [](Desk&, WindowRecord& w) { w.fullscreen = true; }, true},
 };
 
@@ -193,6 +253,50 @@ TEST(EntryList, Orders) {
   EXPECT_EQ(d.ids(), (Ids{"w14", "w11", "w15", "w10", "w13", "w12"}));
   d.cx.shortcut.order = 3;  // Space position; no Space last
   EXPECT_EQ(d.ids(), (Ids{"w11", "w15", "w13", "w10", "w14", "w12"}));
+}
+
+TEST(EntryList, AlphabeticalTitlesCompareLowerCasedUtf8) {
+  // Titles of one application, compared as their full lower-cased UTF-8 bytes: the Kelvin
+  // sign lower-cases to an ASCII k, "é" sorts after every ASCII letter, a prefix sorts first,
+  // and case never decides.
+  const std::vector<std::string> titles{"kb",
+                                        "\u212Aa",
+                                        "Zeta",
+                                        "éclair",
+                                        "apple pie",
+                                        "Apple",
+                                        "ABCé",
+                                        "abc",
+                                        "ÀB",
+                                        "àa",
+                                        "ΑΣ b",
+                                        "ας a",
+                                        "",
+                                        "B",
+                                        "b",
+                                        "Document 2",
+                                        "DOCUMENT 10",
+                                        "document",
+                                        "documenté",
+                                        std::string("ab\0c", 4),
+                                        std::string("ab\0", 3)};
+  Desk d;
+  d.app(1, "Editor");
+  for (size_t i = 0; i < titles.size(); ++i) d.window(static_cast<Wid>(10 + i), 1, {1}, titles[i]);
+  d.cx.shortcut.order = 2;
+  std::vector<std::string> want = titles;
+  std::stable_sort(want.begin(), want.end(), [](const std::string& a, const std::string& b) {
+    return text::lower(a) < text::lower(b);
+  });
+  std::vector<std::string> got;
+  for (const Entry& e : d.run()) got.push_back(std::get<entry::Window>(e).title);
+  EXPECT_EQ(got, want);
+  // Spot checks of the reference itself.
+  EXPECT_EQ(got.front(), "");
+  EXPECT_LT(std::find(got.begin(), got.end(), "\u212Aa"), std::find(got.begin(), got.end(), "kb"));
+  EXPECT_LT(std::find(got.begin(), got.end(), "abc"), std::find(got.begin(), got.end(), "ABCé"));
+  EXPECT_LT(std::find(got.begin(), got.end(), "B"),
+            std::find(got.begin(), got.end(), "b"));  // stable
 }
 
 TEST(EntryList, SpaceOrderPutsWindowsWithoutSpaceLast) {

@@ -47,16 +47,16 @@ TEST(Private, MissingRequiredNamesAreReportedInTableOrder) {
   EXPECT_EQ(missing, (std::vector<std::string>{"CGSMainConnectionID", "GetProcessPID", "SLSGetWindowBounds"}));
 }
 
+void load_without_required_symbols() {
+  sys::sim::Desktop d;
+  d.faults.missing_symbols = {"SLSGetWindowBounds", "CGSMainConnectionID", "SLSRegisterNotifyProc"};
+  harness().sim.reset(std::move(d));
+  P();
+}
+
 TEST(PrivateDeathTest, MissingRequiredSymbolsStopTheProcess) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");  // a fresh process, where P is not loaded yet
-  EXPECT_DEATH(
-      {
-        sys::sim::Desktop d;
-        d.faults.missing_symbols = {"SLSGetWindowBounds", "CGSMainConnectionID", "SLSRegisterNotifyProc"};
-        harness().sim.reset(std::move(d));
-        P();
-      },
-      "missing private symbols: CGSMainConnectionID, SLSGetWindowBounds\n");
+  EXPECT_DEATH(load_without_required_symbols(), "missing private symbols: CGSMainConnectionID, SLSGetWindowBounds\n");
 }
 
 }  // namespace

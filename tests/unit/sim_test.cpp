@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -103,7 +104,7 @@ TEST_F(SimTest, WindowListOptionsSelectLikeThePlatform) {
 TEST_F(SimTest, FaultSwitchesFromAScenarioFile) {
   s.reset(sim::load_scenario(SCENARIOS + "faults.json"));
   EXPECT_FALSE(s.window_list(wl::ON_SCREEN_ONLY, 0));
-  EXPECT_FALSE(sym<fn::CGSCopyManagedDisplaySpaces>("CGSCopyManagedDisplaySpaces")(Sim::CID));
+  EXPECT_FALSE(sym<fn::CGSCopyManagedDisplaySpaces>("CGSCopyManagedDisplaySpaces")(sim::Sim::CID));
   Psn psn;
   EXPECT_NE(sym<fn::_SLPSGetFrontProcess>("_SLPSGetFrontProcess")(psn), 0);
   EXPECT_EQ(s.workspace_frontmost(), 202);
@@ -220,21 +221,23 @@ TEST_F(SimTest, ChangesRaiseWorkspaceNotificationsOnTheMainQueue) {
 }
 
 TEST_F(SimTest, WindowServerNotificationsCarryTheWindowWhereThePlatformPutsIt) {
-  std::vector<std::pair<uint32_t, Wid>> got;
-  auto record = [&](size_t offset) {
-    return [&, offset](uint32_t event, std::span<const uint8_t> data) {
+  // Registrations last as long as the process (there is no unregister), so what they record
+  // must outlive this test.
+  auto got = std::make_shared<std::vector<std::pair<uint32_t, Wid>>>();
+  auto record = [got](size_t offset) {
+    return [got, offset](uint32_t event, std::span<const uint8_t> data) {
       Wid wid = 0;
       ASSERT_GE(data.size(), offset + 4);
       std::memcpy(&wid, data.data() + offset, 4);
-      got.emplace_back(event, wid);
+      got->emplace_back(event, wid);
     };
   };
   auto connection = sym<fn::SLSRegisterConnectionNotifyProc>("SLSRegisterConnectionNotifyProc");
   auto system = sym<fn::SLSRegisterNotifyProc>("SLSRegisterNotifyProc");
   auto request = sym<fn::SLSRequestNotificationsForWindows>("SLSRequestNotificationsForWindows");
-  for (uint32_t e : {804u, 806u, 807u}) connection(Sim::CID, record(0), e);
+  for (uint32_t e : {804u, 806u, 807u}) connection(sim::Sim::CID, record(0), e);
   for (uint32_t e : {1325u, 1326u}) system(record(8), e);
-  request(Sim::CID, {201});
+  request(sim::Sim::CID, {201});
 
   sim::Window w;
   w.wid = 250;
@@ -243,8 +246,10 @@ TEST_F(SimTest, WindowServerNotificationsCarryTheWindowWhereThePlatformPutsIt) {
   s.set_bounds(201, Rect{110, 60, 1200, 800});  // moved
   s.set_bounds(203, Rect{0, 0, 10, 10});        // not requested: no per-window event
   s.destroy_window(201);
+  s.terminate(101);  // its windows go with it: 250, 203, 206
   q.run_due();
-  EXPECT_EQ(got, (std::vector<std::pair<uint32_t, Wid>>{{1325, 250}, {806, 201}, {804, 201}, {1326, 201}}));
+  EXPECT_EQ(*got, (std::vector<std::pair<uint32_t, Wid>>{
+                      {1325, 250}, {806, 201}, {804, 201}, {1326, 201}, {1326, 250}, {1326, 203}, {1326, 206}}));
 }
 
 TEST_F(SimTest, AccessibilityListsWindowsAndFindsHiddenOnesByRemoteToken) {

@@ -1,8 +1,7 @@
 #include "core/switcher.h"
 
-#include <gtest/gtest.h>
-
 #include <fmt/format.h>
+#include <gtest/gtest.h>
 
 namespace mirvex {
 namespace {
@@ -52,43 +51,55 @@ std::string text(const std::vector<Effect>& effects) {
 struct Rig {
   Switcher sw;
   Settings st = Settings::defaults();
-  std::vector<Item> items{win(1, "Inbox", "Mail"), win(2, "Notes", "Notes"), win(3, "Docs", "Safari")};
+  std::vector<Item> items{win(1, "Inbox", "Mail"), win(2, "Notes", "Notes"),
+                          win(3, "Docs", "Safari")};
   std::vector<size_t> asked;
   Instant now{100s};
 
   std::string send(const Input& input, std::chrono::milliseconds after = 0ms) {
     now += after;
-    return text(sw.on_input(input, st, [&](size_t slot) { asked.push_back(slot); return items; }, now));
+    return text(sw.on_input(
+        input, st,
+        [&](size_t slot) {
+          asked.push_back(slot);
+          return items;
+        },
+        now));
   }
   std::string summon(bool backwards = false) { return send(in::Hotkey{backwards, false, 0}); }
   bool open() const { return sw.session().has_value(); }
 };
 
 TEST(Rank, Examples) {
-  struct Case { const char* query; Item item; std::optional<uint8_t> rank; };
+  struct Case {
+    const char* query;
+    Item item;
+    std::optional<uint8_t> rank;
+  };
   const Case cases[] = {
       {"te", win(1, "Main", "Terminal"), 0},
-      {"TE", win(1, "Main", "Terminal"), 0},          // both sides lower-cased
-      {"te", win(1, "Quick Test", "Editor"), 2},      // word prefix
-      {"est", win(1, "Quick Test", "Editor"), 3},     // anywhere
-      {"qt", win(1, "Quick Test", "Editor"), 4},      // in order
+      {"TE", win(1, "Main", "Terminal"), 0},       // both sides lower-cased
+      {"te", win(1, "Quick Test", "Editor"), 2},   // word prefix
+      {"est", win(1, "Quick Test", "Editor"), 3},  // anywhere
+      {"qt", win(1, "Quick Test", "Editor"), 4},   // in order
       {"tq", win(1, "Quick Test", "Editor"), std::nullopt},
-      {"qu", win(1, "Quick Test", "Editor"), 1},      // title prefix
-      {"k t", win(1, "Quick Test", "Editor"), 3},     // a separator never matches a word
+      {"qu", win(1, "Quick Test", "Editor"), 1},   // title prefix
+      {"k t", win(1, "Quick Test", "Editor"), 3},  // a separator never matches a word
       {"", win(1, "x", "y"), 0},
-      {"éc", win(1, "x", "École"), 0},                // Unicode lower-casing
+      {"éc", win(1, "x", "École"), 0},  // Unicode lower-casing
       {"ού", win(1, "ΟΔΟΣ ΟΎΤΩ", "x"), 2},
       {"ma", app(4, "Mail"), 0},
       {"x", win(1, "", ""), std::nullopt},
   };
-  for (const Case& c : cases) EXPECT_EQ(rank(c.query, c.item), c.rank) << c.query << " / " << brief(c.item.entry);
+  for (const Case& c : cases)
+    EXPECT_EQ(rank(c.query, c.item), c.rank) << c.query << " / " << brief(c.item.entry);
 }
 
 TEST(Session, RefilterOrdersByRankKeepsAllOrderAndSelection) {
-  Session s = Session::open({win(1, "Quick Test", "Editor"), win(2, "tests", "Finder"),
-                             win(3, "Other", "Terminal"), win(4, "zzz", "zzz"),
-                             win(5, "Tea", "Mail")},
-                            0, 2, false, 0, Instant{});
+  Session s =
+      Session::open({win(1, "Quick Test", "Editor"), win(2, "tests", "Finder"),
+                     win(3, "Other", "Terminal"), win(4, "zzz", "zzz"), win(5, "Tea", "Mail")},
+                    0, 2, false, 0, Instant{});
   s.query = "TE";
   s.refilter();
   ASSERT_EQ(s.shown.size(), 4u);
@@ -152,8 +163,11 @@ TEST(Switcher, SummonSelection) {
 
 TEST(Switcher, WithoutSessionOnlyHotkeysSummon) {
   Rig r;
-  const Input others[] = {in::Step{}, in::Key{in::Key::RETURN}, in::Backspace{}, in::Char{U'a'},
-                          in::Modifiers{}, in::Click{0}, in::Hover{0}, in::Scroll{1}, in::Refresh{}};
+  const Input others[] = {in::Step{},      in::Key{in::Key::RETURN},
+                          in::Backspace{}, in::Char{U'a'},
+                          in::Modifiers{}, in::Click{0},
+                          in::Hover{0},    in::Scroll{1},
+                          in::Refresh{}};
   for (const Input& i : others) EXPECT_EQ(r.send(i), "") << i.index();
   EXPECT_FALSE(r.open());
   EXPECT_TRUE(r.asked.empty());
@@ -172,9 +186,14 @@ TEST(Switcher, ReleasingTheHoldModifierCommits) {
 }
 
 TEST(Switcher, HoldModifierPerSlot) {
-  struct Case { Input summon; uint8_t hold; };
+  struct Case {
+    Input summon;
+    uint8_t hold;
+  };
   Settings st = Settings::defaults();
-  st.appHotkeys = {{"a", "", 1, 0x100 | 0x800}, {"b", "", 1, 0x800 | 0x1000}, {"c", "", 1, 0x1000},
+  st.appHotkeys = {{"a", "", 1, 0x100 | 0x800},
+                   {"b", "", 1, 0x800 | 0x1000},
+                   {"c", "", 1, 0x1000},
                    {"d", "", 1, 0x200}};
   const Case cases[] = {
       {in::Hotkey{false, false, 0}, 0},  // default slot 0 holds Command
@@ -183,13 +202,13 @@ TEST(Switcher, HoldModifierPerSlot) {
       {in::Hotkey{false, false, 9}, 1},  // past the last: the last shortcut's (slot 4, Option)
       {in::AppHotkey{false, 5}, 0},      // Command wins
       {in::AppHotkey{false, 6}, 1},      // then Option
-      {in::AppHotkey{false, 7}, 2},
-      {in::AppHotkey{false, 8}, 2},      // Shift only: Control
-      {in::AppHotkey{false, 42}, 2},     // no such app hotkey
+      {in::AppHotkey{false, 7}, 2},     {in::AppHotkey{false, 8}, 2},  // Shift only: Control
+      {in::AppHotkey{false, 42}, 2},                                   // no such app hotkey
   };
   for (const Case& c : cases) {
     Switcher sw;
-    sw.on_input(c.summon, st, [](size_t) { return std::vector<Item>{win(1, "a", "b")}; }, Instant{});
+    sw.on_input(
+        c.summon, st, [](size_t) { return std::vector<Item>{win(1, "a", "b")}; }, Instant{});
     ASSERT_TRUE(sw.session());
     EXPECT_EQ(sw.session()->hold, c.hold) << c.summon.index() << " hold " << int(c.hold);
   }
@@ -232,7 +251,7 @@ TEST(Switcher, SteppingWraps) {
 TEST(Switcher, PointerInputs) {
   Rig r;
   r.summon();
-  EXPECT_EQ(r.send(in::Hover{0}), "");  // hover off
+  EXPECT_EQ(r.send(in::Hover{0}), "");   // hover off
   EXPECT_EQ(r.send(in::Scroll{3}), "");  // scroll off
   r.st.hover = r.st.scroll = true;
   EXPECT_EQ(r.send(in::Hover{0}), "Select(0)");
@@ -276,7 +295,10 @@ TEST(Switcher, TypeToJumpWithinOneSecond) {
 }
 
 TEST(Switcher, ActionKeys) {
-  struct Case { char32_t c; std::string effects; };
+  struct Case {
+    char32_t c;
+    std::string effects;
+  };
   const Case cases[] = {
       {U'w', "Act(w2 Close)"},      {U'W', "Act(w2 Close)"}, {U'm', "Act(w2 Minimize)"},
       {U'f', "Act(w2 Fullscreen)"}, {U'h', "Act(w2 Hide)"},  {U'Q', "Act(w2 Quit)"},
@@ -351,7 +373,7 @@ TEST(Switcher, SearchFiltersAndEscapeClearsThenDismisses) {
   EXPECT_EQ(r.send(in::Char{U'N'}), "Search(N) Show(w2 w4 w1 @0)");
   EXPECT_EQ(r.send(in::Char{U'2'}, 5s), "Search(N2) Show(w4 @0)");  // searching: typed, not a hint
   EXPECT_EQ(r.send(in::Char{U'w'}, 5s), "Search(N2w) Show(@0)");    // nor an action
-  EXPECT_EQ(r.send(in::Step{}), "");                                 // empty list: nothing
+  EXPECT_EQ(r.send(in::Step{}), "");                                // empty list: nothing
   EXPECT_EQ(r.send(in::Backspace{}), "Search(N2) Show(w4 @0)");
   EXPECT_EQ(r.send(in::Backspace{}), "Search(N) Show(w2 w4 w1 @1)");  // w4 stays selected
   EXPECT_EQ(r.send(in::Key{in::Key::ESCAPE}), "Search(none) Show(w1 w2 w3 w4 @3)");

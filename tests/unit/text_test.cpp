@@ -1,6 +1,9 @@
 #include "core/text.h"
 
 #include <gtest/gtest.h>
+#include <unicode/ucasemap.h>
+
+#include <memory>
 
 namespace mirvex::text {
 namespace {
@@ -8,14 +11,46 @@ namespace {
 TEST(Text, LowerIsFullUnicode) {
   EXPECT_EQ(lower("Quick TEST 42"), "quick test 42");
   EXPECT_EQ(lower("ÉCOLE Ärger"), "école ärger");
-  EXPECT_EQ(lower("ΟΔΟΣ"), "οδος");  // final sigma
-  EXPECT_EQ(lower("İ"), "i\xCC\x87");       // grows: i + combining dot above
+  EXPECT_EQ(lower("ΟΔΟΣ"), "οδος");    // final sigma
+  EXPECT_EQ(lower("İ"), "i\xCC\x87");  // grows: i + combining dot above
   EXPECT_EQ(lower("ＡＢＣ"), "ａｂｃ");
   EXPECT_EQ(lower(""), "");
 }
 
+// ICU's full lower-casing of well-formed text, as the reference.
+std::string icu_lower(const std::string& s) {
+  static const std::unique_ptr<UCaseMap, void (*)(UCaseMap*)> map = [] {
+    UErrorCode status = U_ZERO_ERROR;
+    return std::unique_ptr<UCaseMap, void (*)(UCaseMap*)>(ucasemap_open("", 0, &status),
+                                                          ucasemap_close);
+  }();
+  std::string out(s.size() * 3 + 8, '\0');
+  UErrorCode status = U_ZERO_ERROR;
+  int32_t n = ucasemap_utf8ToLower(map.get(), out.data(), static_cast<int32_t>(out.size()),
+                                   s.data(), static_cast<int32_t>(s.size()), &status);
+  EXPECT_TRUE(U_SUCCESS(status));
+  out.resize(static_cast<size_t>(n));
+  return out;
+}
+
+TEST(Text, LowerAgreesWithIcuForEveryCharacter) {
+  for (char32_t c = 0; c <= 0x10FFFF; ++c) {
+    std::string s = "A";
+    if (!append_utf8(s, c)) continue;
+    s += "b";
+    ASSERT_EQ(lower(s), icu_lower(s)) << "U+" << std::hex << static_cast<uint32_t>(c);
+  }
+  // Final sigma depends on what surrounds it; some characters grow when lower-cased.
+  for (const char* s :
+       {"ΑΣ", "ΑΣa", "ΑΣ.b", "Σ", "ΑΣ ΑΣ", "İstanbul ΑΣ", "ȺȺȺȺȺȺ", "aȾbȺc\xF0\x9F\x98\x80"})
+    EXPECT_EQ(lower(s), icu_lower(s)) << s;
+}
+
 TEST(Text, LowerSurvivesIllFormedInput) {
-  EXPECT_EQ(lower("A\xFF" "B"), "a\xEF\xBF\xBD" "b");
+  EXPECT_EQ(lower("A\xFF"
+                  "B"),
+            "a\xEF\xBF\xBD"
+            "b");
   EXPECT_EQ(lower("\xC3"), "\xEF\xBF\xBD");  // truncated sequence
 }
 
@@ -27,14 +62,31 @@ TEST(Text, Alphanumeric) {
   EXPECT_FALSE(is_alnum(-1));
 }
 
-TEST(Text, WordPrefix) {
-  struct Case { const char* s; const char* q; bool match; };
-  const Case cases[] = {
-      {"quick test", "te", true},    {"quick test", "est", false}, {"quick-test", "te", true},
-      {"quick test", "k t", false},  {"foo_bar", "bar", true},     {"straße café", "ca", true},
-      {"x2go", "go", false},         {"über·alles", "al", true},   {"", "a", false},
+TEST(Text, FindIn) {
+  using enum Found;
+  struct Case {
+    const char* s;
+    const char* q;
+    Found found;
   };
-  for (const Case& c : cases) EXPECT_EQ(word_prefix(c.s, c.q), c.match) << c.s << " / " << c.q;
+  const Case cases[] = {
+      {"quick test", "te", WordStart},
+      {"quick test", "est", Anywhere},
+      {"quick-test", "te", WordStart},
+      {"quick test", "k t", Anywhere},
+      {"foo_bar", "bar", WordStart},
+      {"straße café", "ca", WordStart},
+      {"x2go", "go", Anywhere},
+      {"über·alles", "al", WordStart},
+      {"", "a", None},
+      {"ééa", "a", Anywhere},
+      {"—a", "a", WordStart},
+      {"testtest", "test", WordStart},
+      {"atest test", "test", WordStart},
+      {"quick", "z", None},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(find_in(c.s, c.q, !has_separator(c.q)), c.found) << c.s << " / " << c.q;
 }
 
 TEST(Text, SubsequenceComparesWholeCharacters) {

@@ -150,7 +150,9 @@ TEST_F(WsTest, StampsIncreaseAcrossAFailedSnapshot) {
   use(d);
   auto first = ws::snapshot();
   ASSERT_TRUE(first);
-  s.set_faults({true});
+  sys::sim::Faults failing;
+  failing.window_list_fails = true;
+  s.set_faults(failing);
   EXPECT_FALSE(ws::snapshot());
   EXPECT_FALSE(ws::windows(ws::ON_SCREEN, true));
   s.set_faults({});
