@@ -13,6 +13,7 @@
 #include <fmt/format.h>
 
 #include "app/apps.h"
+#include "app/panel.h"
 #include "app/private.h"
 #include "app/snapshot.h"
 #include "app/ws.h"
@@ -208,8 +209,15 @@ void observe_screen_changes() {
   QObject::connect(app, &QGuiApplication::primaryScreenChanged, app, hold);
 }
 
-// The modules connected so far. Each module's task fills in its members here.
-Hooks connected_hooks() { return Hooks{}; }
+// The modules connected so far; each module fills in its members here. The panel is created
+// here and owned by the hooks that use it (so it goes with the State).
+Hooks connected_hooks() {
+  Hooks h;
+  auto panel = std::make_shared<Panel>();
+  h.panel_hide = [panel] { panel->hide(); };
+  h.panel_set_badges = [panel](const Badges& badges) { panel->set_badges(badges); };
+  return h;
+}
 
 }  // namespace
 
@@ -311,7 +319,9 @@ int run(bool bench, std::vector<std::string> args) {
     const long ms = std::strtol(quit, nullptr, 10);
     sys::main_queue().post_after(std::chrono::milliseconds(std::max(0L, ms)), [] { QCoreApplication::quit(); });
   }
-  return QCoreApplication::exec();
+  const int status = QCoreApplication::exec();
+  take_state();  // the State's windows go while the application object still exists
+  return status;
 }
 
 void on_event(Event event) {

@@ -18,12 +18,12 @@ namespace {
 using namespace mirvex;
 
 // The Qt application; without a display Qt draws on its off-screen platform.
-struct Qt {
+struct QtApp {
   int argc = 1;
   char* argv[2] = {nullptr, nullptr};  // Qt keeps both for its lifetime
   std::unique_ptr<QApplication> app;
 
-  explicit Qt(char* program) {
+  explicit QtApp(char* program) {
     if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY") && !std::getenv("QT_QPA_PLATFORM"))
       setenv("QT_QPA_PLATFORM", "offscreen", 1);
     argv[0] = program;  // only the program name: Qt must not consume our arguments
@@ -55,7 +55,7 @@ struct Platform {
 int main(int argc, char** argv) {
   log::init_from_env();
   const cli::Command command = cli::parse(argc, argv);
-  Qt qt(argv[0]);
+  QtApp qt(argv[0]);
   if (command.kind == cli::Kind::ShotPanel) {  // fixed demonstration data: no backend needed
     const std::string dir = cli::shot_dir(command.operand());
     return shots::panel(QString::fromStdString(dir)) == 0 ? 0 : 1;
