@@ -14,6 +14,7 @@
 
 #include "app/apps.h"
 #include "app/panel.h"
+#include "app/panel_screen.h"
 #include "app/private.h"
 #include "app/snapshot.h"
 #include "app/ws.h"
@@ -216,6 +217,7 @@ Hooks connected_hooks() {
   auto panel = std::make_shared<Panel>();
   h.panel_hide = [panel] { panel->hide(); };
   h.panel_set_badges = [panel](const Badges& badges) { panel->set_badges(badges); };
+  h.single_focus = [](State&, Pid pid, int attempts) { single_focus(pid, attempts); };
   return h;
 }
 

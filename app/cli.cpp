@@ -18,6 +18,7 @@ constexpr Flag FLAGS[] = {
     {"--restore", Kind::Restore},
     {"--screen-access", Kind::ScreenAccess},
     {"--shot-panel", Kind::ShotPanel},
+    {"--focus", Kind::Focus},
 };
 
 }  // namespace

@@ -15,6 +15,7 @@ enum class Kind : uint8_t {
   Restore,       // --restore: re-enable the system ⌘Tab and ⌘⇧Tab, exit
   ScreenAccess,  // --screen-access: exit 0 when screen recording is allowed, else 1
   ShotPanel,     // --shot-panel <dir>: the off-screen panel images
+  Focus,         // --focus <wid> [pid]: focus one window and report
 };
 
 struct Command {

@@ -209,7 +209,7 @@ std::vector<Entry> list(const Model& model, const ListContext& cx) {
     f.app = &app;
     f.excluded = app.bundle_id &&
                  std::any_of(cx.exceptions.begin(), cx.exceptions.end(), [&](const Exception& x) {
-                   return x.hide == 1 && x.bundleId == *app.bundle_id;
+                   return x.hide == 1 && x.bundleId == *f.app->bundle_id;
                  });
     app_index.emplace(pid, static_cast<uint32_t>(apps.size()));
     apps.push_back(std::move(f));

@@ -4,10 +4,12 @@
 #include <QApplication>
 #include <cstdio>
 #include <cstdlib>
+#include <iostream>
 #include <memory>
 
 #include "app/app.h"
 #include "app/cli.h"
+#include "app/diagnostics_focus.h"
 #include "app/qt_main_queue.h"
 #include "app/shots.h"
 #include "core/log.h"
@@ -68,6 +70,14 @@ int main(int argc, char** argv) {
       return 0;
     case cli::Kind::ScreenAccess:
       return sys::port().capture_preflight() ? 0 : 1;
+    case cli::Kind::Focus: {
+      const std::vector<std::string> words(command.args.begin() + 1, command.args.end());
+      if (auto fatal = diagnostics::focus_command(words, std::cout, [](int status) { QCoreApplication::exit(status); })) {
+        std::fprintf(stderr, "%s\n", fatal->c_str());
+        return 1;
+      }
+      return QCoreApplication::exec();
+    }
     case cli::Kind::Bench:
       return run(true, command.args);
     case cli::Kind::Run:

@@ -43,6 +43,10 @@ struct App {
   bool hung = false;             // every accessibility call answers cannot-complete (-25204)
   std::optional<uint32_t> icon;  // ARGB colour of a 32x32 icon; absent: no icon
   std::optional<Wid> focused;    // the application's focused window (AXFocusedWindow)
+
+  // Focusing: the application takes no notice of the key-window event records, so only
+  // activation with "AXMain" makes a window its focused one.
+  bool ignores_event_records = false;
 };
 
 struct Window {

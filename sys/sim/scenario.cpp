@@ -183,6 +183,7 @@ App parse_app(const json& j, const std::string& path) {
   a.hung = o.flag("hung", false);
   if (auto icon = o.opt_text("icon")) a.icon = parse_icon(*icon, o.at("icon"));
   a.focused = o.opt_integer<Wid>("focused");
+  a.ignores_event_records = o.flag("ignores_event_records", false);
   o.done();
   return a;
 }

@@ -501,7 +501,7 @@ std::any Sim::symbol(std::string_view name) {
         Window* w = window_locked(wid);
         if (rec[8] == 0x02 && w && w->pid == *pid) {
           App* a = app_locked(*pid);
-          if (a->focused != wid) {
+          if (!a->ignores_event_records && a->focused != wid) {
             a->focused = wid;
             ax_note_locked(out, *pid, element_of(*w), ax::FOCUSED_WINDOW_CHANGED);
           }
@@ -828,6 +828,7 @@ void Sim::ax_set_timeout(AxElement& element, float seconds) {
 }
 
 AxResult<Value> Sim::ax_copy(const AxElement& e, std::string_view attribute) {
+  journal_ax_call(e.pid, attribute);
   using R = AxResult<Value>;
   std::lock_guard lock(mu_);
   App* a = app_locked(e.pid);
@@ -868,6 +869,7 @@ AxResult<Value> Sim::ax_copy(const AxElement& e, std::string_view attribute) {
 }
 
 int32_t Sim::ax_set(const AxElement& e, std::string_view attribute, const Value& value) {
+  journal_ax_call(e.pid, attribute);
   return change([&](Outbox& out) -> int32_t {
     App* a = app_locked(e.pid);
     Window* w = e.id ? window_of_element_locked(e) : nullptr;
@@ -893,6 +895,7 @@ int32_t Sim::ax_set(const AxElement& e, std::string_view attribute, const Value&
 }
 
 int32_t Sim::ax_perform(const AxElement& e, std::string_view action) {
+  journal_ax_call(e.pid, action);
   enum class Do { Close, Minimize, Raise } what;
   Wid wid = 0;
   {
@@ -915,6 +918,11 @@ int32_t Sim::ax_perform(const AxElement& e, std::string_view action) {
     case Do::Raise: raise(wid); break;
   }
   return ax_error::SUCCESS;
+}
+
+void Sim::journal_ax_call(Pid pid, std::string_view name) {
+  std::lock_guard lock(mu_);
+  journal_.ax_calls.emplace_back(pid, std::string(name));
 }
 
 // Title-bar buttons sit at the window's top left: close at (7..21, 3..17), minimise 20 points

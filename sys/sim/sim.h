@@ -32,6 +32,8 @@ struct Journal {
   std::map<Wid, uint64_t> window_tags;                  // SLSSetWindowTags
   std::vector<TapEvent> posted_keys;                    // synthetic events
   std::vector<TapEvent> passed;                         // events the tap let through
+  // Focusing: every accessibility call by (process, attribute or action name), in order.
+  std::vector<std::pair<Pid, std::string>> ax_calls;
   int ax_prompts = 0;
   int capture_requests = 0;
   bool screen_locked = false;
@@ -172,6 +174,7 @@ class Sim final : public Backend {
   void terminate_locked(Outbox& out, Pid pid);
   void set_minimized_locked(Outbox& out, Window& w, bool on);
   AxElement element_of(const Window& w) const;
+  void journal_ax_call(Pid pid, std::string_view name);  // takes mu_ itself
   void flush(Outbox& out);
   // Runs f(out) under the lock, then delivers what it collected outside it; returns f's result.
   template <class F>

@@ -26,6 +26,7 @@ TEST(CliTest, OnlyTheFirstArgumentIsAFlag) {
       {{"--screen-access"}, cli::Kind::ScreenAccess},
       {{"--shot-panel", "/tmp/x"}, cli::Kind::ShotPanel},
       {{"--shot-panel"}, cli::Kind::ShotPanel},  // the missing directory stops later
+      {{"--focus", "812", "77"}, cli::Kind::Focus},
       {{"--frobnicate"}, cli::Kind::Run},         // unknown: starts the application
       {{"-delayMs", "0"}, cli::Kind::Run},        // a preference argument
       {{"-delayMs", "--bench"}, cli::Kind::Run},  // a flag later on is no flag
