@@ -1,12 +1,14 @@
-// The mirvex program: dispatches the command line.
+// The mirvex program: reads MIRVEX_STDERR, dispatches the first argument, and otherwise
+// starts the application on the chosen backend (MIRVEX_SIM=<scenario> for the simulated
+// desktop).
 #include <QApplication>
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
-#include <string>
-#include <string_view>
-#include <vector>
+#include <memory>
 
+#include "app/app.h"
+#include "app/cli.h"
 #include "app/diagnostics.h"
 #include "app/diagnostics_focus.h"
 #include "app/qt_main_queue.h"
@@ -16,70 +18,78 @@
 
 namespace {
 
-int usage() {
-  std::fputs("usage: mirvex --shot-panel <dir> | --focus <wid> [pid] | --dump\n", stderr);
-  return 2;
-}
+using namespace mirvex;
 
-// Without a display the panel is drawn on Qt's off-screen platform.
-void choose_platform() {
-  if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY") && !std::getenv("QT_QPA_PLATFORM")) {
-    setenv("QT_QPA_PLATFORM", "offscreen", 1);
-  }
-}
+// The Qt application; without a display Qt draws on its off-screen platform.
+struct QtApp {
+  int argc = 1;
+  char* argv[2] = {nullptr, nullptr};  // Qt keeps both for its lifetime
+  std::unique_ptr<QApplication> app;
 
-// Installs the backend `select_backend` picks; false (with the reason on standard error) when
-// there is none.
-bool install_backend(mirvex::QtMainQueue& queue, mirvex::sys::Selected& selected) {
-  selected = mirvex::sys::select_backend(queue, std::getenv("MIRVEX_SIM"));
-  if (!selected.backend) {
-    std::fprintf(stderr, "%s\n", selected.error.c_str());
-    return false;
+  explicit QtApp(char* program) {
+    if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY") && !std::getenv("QT_QPA_PLATFORM"))
+      setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    argv[0] = program;  // only the program name: Qt must not consume our arguments
+    app = std::make_unique<QApplication>(argc, argv);
   }
-  mirvex::sys::install(*selected.backend, queue);
-  return true;
-}
+};
 
-// `--focus <wid> [pid]`: focuses one window over the chosen backend and prints the outcome.
-int focus_window(int argc, char** argv) {
-  int qt_argc = 1;
-  QCoreApplication app(qt_argc, argv);
-  mirvex::QtMainQueue queue;
-  mirvex::sys::Selected selected;
-  if (!install_backend(queue, selected)) return 1;
-  const std::vector<std::string> args(argv + 2, argv + argc);
-  if (auto fatal = mirvex::diagnostics::focus_command(args, std::cout, [](int status) { QCoreApplication::exit(status); })) {
-    std::fprintf(stderr, "%s\n", fatal->c_str());
-    return 1;
-  }
-  return app.exec();
-}
+// The main queue and the backend, installed as the system port.
+struct Platform {
+  std::unique_ptr<QtMainQueue> queue;
+  std::unique_ptr<sys::Backend> backend;
 
-// `--dump`: prints the window model and the entry lists, then exits.
-int dump(char** argv) {
-  int qt_argc = 1;
-  QCoreApplication app(qt_argc, argv);
-  mirvex::QtMainQueue queue;
-  mirvex::sys::Selected selected;
-  if (!install_backend(queue, selected)) return 1;
-  if (auto fatal = mirvex::diagnostics::dump(std::cout)) {
-    std::fprintf(stderr, "%s\n", fatal->c_str());
-    return 1;
+  // False (after printing why) when no backend is available.
+  bool open() {
+    queue = std::make_unique<QtMainQueue>();
+    sys::Selected selected = sys::select_backend(*queue, std::getenv("MIRVEX_SIM"));
+    if (!selected.backend) {
+      std::fprintf(stderr, "mirvex: %s\n", selected.error.c_str());
+      return false;
+    }
+    backend = std::move(selected.backend);
+    sys::install(*backend, *queue);
+    return true;
   }
-  return 0;
-}
+};
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  mirvex::log::init_from_env();
-  if (argc == 3 && std::string_view(argv[1]) == "--shot-panel") {
-    choose_platform();
-    int qt_argc = 1;
-    QApplication app(qt_argc, argv);
-    return mirvex::shots::panel(QString::fromLocal8Bit(argv[2])) == 0 ? 0 : 1;
+  log::init_from_env();
+  const cli::Command command = cli::parse(argc, argv);
+  QtApp qt(argv[0]);
+  if (command.kind == cli::Kind::ShotPanel) {  // fixed demonstration data: no backend needed
+    const std::string dir = cli::shot_dir(command.operand());
+    return shots::panel(QString::fromStdString(dir)) == 0 ? 0 : 1;
   }
-  if (argc >= 2 && std::string_view(argv[1]) == "--focus") return focus_window(argc, argv);
-  if (argc == 2 && std::string_view(argv[1]) == "--dump") return dump(argv);
-  return usage();
+  Platform platform;
+  if (!platform.open()) return 1;
+  switch (command.kind) {
+    case cli::Kind::Restore:
+      restore_system_switcher();
+      return 0;
+    case cli::Kind::ScreenAccess:
+      return sys::port().capture_preflight() ? 0 : 1;
+    case cli::Kind::Focus: {
+      const std::vector<std::string> words(command.args.begin() + 1, command.args.end());
+      if (auto fatal = diagnostics::focus_command(words, std::cout, [](int status) { QCoreApplication::exit(status); })) {
+        std::fprintf(stderr, "%s\n", fatal->c_str());
+        return 1;
+      }
+      return QCoreApplication::exec();
+    }
+    case cli::Kind::Dump:
+      if (auto fatal = diagnostics::dump(std::cout)) {
+        std::fprintf(stderr, "%s\n", fatal->c_str());
+        return 1;
+      }
+      return 0;
+    case cli::Kind::Bench:
+      return run(true, command.args);
+    case cli::Kind::Run:
+    case cli::Kind::ShotPanel:
+      break;
+  }
+  return run(false, command.args);
 }

@@ -253,6 +253,10 @@ class Backend {
 
   // --- Processes.
   virtual Pid self_pid() = 0;
+  // Single instance: claims this application's instance for the user and display. Answers the
+  // pid of another running process of `bundle_id` that holds the claim (-1 when its pid cannot
+  // be told), or none once this process holds it.
+  virtual std::optional<Pid> claim_instance(std::string_view bundle_id) = 0;
   virtual bool process_exists(Pid pid) = 0;
   // Starts a program; `exited` (if given) runs on a backend thread with the exit status.
   virtual bool spawn(const std::string& program, const std::vector<std::string>& args,

@@ -1443,6 +1443,15 @@ Pid Sim::self_pid() {
   return d_.self_pid.value_or(static_cast<Pid>(::getpid()));
 }
 
+// Another instance is an application of the scenario with the same bundle identifier.
+std::optional<Pid> Sim::claim_instance(std::string_view bundle_id) {
+  std::lock_guard lock(mu_);
+  const Pid self = d_.self_pid.value_or(static_cast<Pid>(::getpid()));
+  for (const App& a : d_.apps)
+    if (a.bundle_id == bundle_id && a.pid != self) return a.pid;
+  return std::nullopt;
+}
+
 bool Sim::process_exists(Pid pid) {
   std::lock_guard lock(mu_);
   return app_locked(pid) != nullptr || pid == d_.self_pid.value_or(static_cast<Pid>(::getpid()));

@@ -186,6 +186,7 @@ class Sim final : public Backend {
   void own_window_level(Wid own, int32_t level) override;
   void own_window_below(Wid own, Wid target) override;
   Pid self_pid() override;
+  std::optional<Pid> claim_instance(std::string_view bundle_id) override;
   bool process_exists(Pid pid) override;
   bool spawn(const std::string& program, const std::vector<std::string>& args,
              std::function<void(int status)> exited) override;
