@@ -27,6 +27,7 @@ TEST(CliTest, OnlyTheFirstArgumentIsAFlag) {
       {{"--shot-panel", "/tmp/x"}, cli::Kind::ShotPanel},
       {{"--shot-panel"}, cli::Kind::ShotPanel},  // the missing directory stops later
       {{"--focus", "812", "77"}, cli::Kind::Focus},
+      {{"--dump"}, cli::Kind::Dump},
       {{"--frobnicate"}, cli::Kind::Run},         // unknown: starts the application
       {{"-delayMs", "0"}, cli::Kind::Run},        // a preference argument
       {{"-delayMs", "--bench"}, cli::Kind::Run},  // a flag later on is no flag
