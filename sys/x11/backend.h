@@ -32,6 +32,11 @@ class X11 final : public Backend {
   // Single instance per user and display: owns the selection _MIRVEX_<uid>. False when another
   // live copy owns it.
   bool claim_instance();
+  // The port's form: none once this process holds the claim, -1 (pid unknown) when another
+  // copy on this display holds it.
+  std::optional<Pid> claim_instance(std::string_view bundle_id) override {
+    return claim_instance() ? std::nullopt : std::optional<Pid>(-1);
+  }
 
   std::string_view name() const override { return "x11"; }
   std::optional<Value> window_list(uint32_t options, Wid relative_to) override;
