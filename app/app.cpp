@@ -13,6 +13,12 @@
 #include <fmt/format.h>
 
 #include "app/apps.h"
+#include "app/ax.h"
+#include "app/bench.h"
+#include "app/focus.h"
+#include "app/input.h"
+#include "app/restore.h"
+#include "app/summon.h"
 #include "app/panel.h"
 #include "app/panel_screen.h"
 #include "app/private.h"
@@ -40,11 +46,15 @@ std::optional<Wid> head(const Model& m) {
 
 std::string some(std::optional<Wid> wid) { return wid ? fmt::format("Some({})", *wid) : "None"; }
 
-void maybe_start_background(State& s) {
+}  // namespace
+
+void start_background_capture(State& s) {
   if (s.background_capture_started || !s.hooks.wants_background || !s.hooks.wants_background(s)) return;
   s.background_capture_started = true;
   sys::main_queue().post_after(BACKGROUND_CAPTURE_DELAY, [] { with_state([](State& st) { fire(st.hooks.capture_pass, st); }); });
 }
+
+namespace {
 
 void tell_input(State& s) {
   fire(s.hooks.set_untrusted, !sys::port().ax_trusted(false));
@@ -88,6 +98,7 @@ void forget_app(State& s, Pid pid) {
   }
   fire(s.hooks.ax_forget, pid);
   s.app_icons.erase(pid);
+  s.panel_icons.erase(pid);
 }
 
 void schedule_front_refresh_for_front(State& s) {
@@ -96,7 +107,7 @@ void schedule_front_refresh_for_front(State& s) {
 }
 
 void dispatch(State& s, Event event) {
-  maybe_start_background(s);
+  start_background_capture(s);
 
   // Handled without applying.
   if (auto* e = std::get_if<ev::Resized>(&event)) return on_resized(s, e->wid);
@@ -195,7 +206,7 @@ void seed(State& s) {
   s.screen_recording = sys::port().capture_preflight();
   log::log(fmt::format("launch: screen recording allowed={} in {:.1f}ms", *s.screen_recording, log::ms(t)));
 
-  maybe_start_background(s);
+  start_background_capture(s);
   update_border(s);
   fire(s.hooks.set_ignored, ignore_front_app(s));
 }
@@ -210,14 +221,45 @@ void observe_screen_changes() {
   QObject::connect(app, &QGuiApplication::primaryScreenChanged, app, hold);
 }
 
-// The modules connected so far; each module fills in its members here. The panel is created
-// here and owned by the hooks that use it (so it goes with the State).
-Hooks connected_hooks() {
+// The modules connected so far; each module fills in its members here.
+Hooks connected_hooks(const std::shared_ptr<Panel>& panel) {
   Hooks h;
-  auto panel = std::make_shared<Panel>();
+  h.ax_start = [](EventSink sink) {
+    ax::start(std::move(sink));
+    focus::set_element_lookup(ax::ax_window);
+  };
+  h.ax_submit = ax::submit;
+  h.ax_forget = ax::forget;
+  h.ax_observe_dock = ax::observe_dock;
+  h.ax_trusted_or_prompt = ax::trusted_or_prompt;
+  h.dock_badges = ax::dock_badges;
+
+  h.input_start = [] {
+    input::Shared shared;
+    shared.handler = [](const Input& i) { on_input(i); };
+    shared.on_minimize = [](Wid wid) { with_state([wid](State& s) { begin_minimize(s, wid); }); };
+    shared.open_settings = [] { with_state([](State& s) { fire(s.hooks.open_settings, s); }); };
+    shared.titlebar_button_at = [](Pid pid, Point at) -> std::optional<input::TitlebarHit> {
+      const std::optional<ax::TitlebarButton> b = ax::titlebar_button_at(pid, at.x, at.y);
+      if (!b) return std::nullopt;
+      return input::TitlebarHit{b->wid, b->button == ax::Button::Close ? input::Button::Close : input::Button::Minimize};
+    };
+    return input::start(std::move(shared));
+  };
+  h.input_retry_tap = input::retry;
+  h.input_apply = input::apply;
+  h.set_ignored = input::set_ignored;
+  h.set_untrusted = input::set_untrusted;
+  h.set_border_target = [](std::optional<Wid> wid) { input::BORDER_TARGET = wid.value_or(0); };
+  h.install_restore_guards = input::install_restore_guards;
+  h.set_switcher_open = input::set_session;
+  h.start_modifier_poll = input::start_modifier_poll;
+  h.stop_modifier_poll = input::stop_modifier_poll;
+
   h.panel_hide = [panel] { panel->hide(); };
   h.panel_set_badges = [panel](const Badges& badges) { panel->set_badges(badges); };
   h.single_focus = [](State&, Pid pid, int attempts) { single_focus(pid, attempts); };
+  h.bench_step = [](State& s) { bench::start(s, [] { QCoreApplication::exit(0); }); };
   return h;
 }
 
@@ -272,6 +314,7 @@ bool start(Launch launch) {
   auto state = std::make_unique<State>(std::move(defaults));
   state->hooks = std::move(launch.hooks);
   state->settings = std::move(settings);
+  state->panel = std::move(launch.panel);
   state->overlay_windows = ws::mission_control_overlays();
   install_state(std::move(state));
 
@@ -315,7 +358,8 @@ bool start(Launch launch) {
 }
 
 int run(bool bench, std::vector<std::string> args) {
-  if (!start(Launch{bench, std::move(args), connected_hooks()})) return 0;
+  auto panel = std::make_shared<Panel>();
+  if (!start(Launch{bench, std::move(args), connected_hooks(panel), panel})) return 0;
   // For scripted runs: end the run loop a given time after start-up.
   if (const char* quit = std::getenv("MIRVEX_QUIT_AFTER_MS")) {
     const long ms = std::strtol(quit, nullptr, 10);
@@ -355,6 +399,7 @@ void set_up_app(State& s, const RunningApp& app) {
   log::log(fmt::format("apps: observe {} {}", app.pid, app.name));
   if (app.pid != sys::port().self_pid()) fire(s.hooks.ax_submit, AxRequest{AxRequest::Kind::Observe, app.pid, {}});
   s.app_icons[app.pid] = sys::port().app_icon(app.pid).value_or(sys::Image{});
+  s.panel_icons.erase(app.pid);
 }
 
 void watch_dock(State& s) {
@@ -402,7 +447,7 @@ void settings_changed(int32_t code) {
         s.screen_recording = port.capture_request();
       }
     }
-    maybe_start_background(s);
+    start_background_capture(s);
   });
 }
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <chrono>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -24,6 +25,7 @@ struct Launch {
   bool bench = false;
   std::vector<std::string> args;  // the command line after the program name ("-key value" pairs)
   Hooks hooks;
+  std::shared_ptr<Panel> panel;  // none where nothing is drawn
 };
 
 // Start-up, steps 1 to 13, without the run loop. False when another instance is running (the
@@ -64,6 +66,9 @@ bool apply_settings(State& state, Settings settings);
 bool needs_capture(const Settings& settings);
 // The fields that decide the panel's look; every other field at a fixed value.
 Settings look_fields(const Settings& settings);
+
+// Starts the background capture pass 5 s later, once, when the settings want it.
+void start_background_capture(State& state);
 
 // Re-derives the most recent window after focus moved to pid. True means done; false asks the
 // caller to retry.

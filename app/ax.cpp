@@ -322,7 +322,7 @@ std::optional<Wid> Worker::cached_wid(Pid pid, const AxElement& element) const {
   return std::nullopt;
 }
 
-void Worker::emit(Stamp stamp, Wid wid, const WindowDetails& d) {
+void Worker::send_details(Stamp stamp, Wid wid, const WindowDetails& d) {
   {
     std::lock_guard lock(fullscreen_mu_);
     if (d.fullscreen) fullscreen_set_.insert(wid);
@@ -495,7 +495,7 @@ bool Worker::resolve_windows(Pid pid, const std::vector<Wid>& wids) {
         fresh.push_back(f.element);
       }
     }
-    emit(stamp, f.wid, f.details);
+    send_details(stamp, f.wid, f.details);
   }
   if (!fresh.empty()) watch_windows(pid, fresh);
 
@@ -542,7 +542,7 @@ void Worker::on_notification(const AxElement& element, const std::string& n, Pid
     AxElement window = element;
     sys::port().ax_set_timeout(window, TIMEOUT);
     auto d = details(window);
-    if (d.ok()) emit(next_stamp(), *wid, d.value());
+    if (d.ok()) send_details(next_stamp(), *wid, d.value());
     else resolve(pid, {*wid});
   } else if (n == name::WINDOW_CREATED) {
     if (auto wid = window_number(element); wid.ok()) resolve(pid, {wid.value()});

@@ -101,7 +101,7 @@ class Worker {
   // The window whose cached element belongs to `pid` and equals `element`.
   std::optional<Wid> cached_wid(Pid pid, const sys::AxElement& element) const;
   // Records the full-screen state and sends `Details` (ax `Found`).
-  void emit(Stamp stamp, Wid wid, const WindowDetails& details);
+  void send_details(Stamp stamp, Wid wid, const WindowDetails& details);
   // Registers the per-window notifications with the application's observer, if it has one.
   void watch_windows(Pid pid, const std::vector<sys::AxElement>& windows);
   // An observer callback (run-loop thread): the notification as requests and events.

@@ -458,6 +458,13 @@ void set_untrusted(bool untrusted) {
   set_flag(UNTRUSTED, untrusted, untrusted ? "input: accessibility lost" : "input: accessibility back");
 }
 
+void set_session(bool open) {
+  if (!SHARED) return;
+  if (SHARED->active->exchange(open) == open) return;
+  if (TAP_THREAD && !sys::port().tap_session(TAP, open) && open)
+    log::log("input: keyboard not taken for the session; the modifier poll ends it");
+}
+
 void start_modifier_poll() {
   LAST_POLL.reset();
   const uint64_t generation = POLL = ++POLL_SERIAL;

@@ -87,6 +87,9 @@ void sync();
 // The front application is one the switcher ignores / accessibility permission is missing.
 void set_ignored(bool ignored);
 void set_untrusted(bool untrusted);
+// The switcher session opened or closed: sets the tap's session flag and, where the platform
+// needs it, takes or gives back the whole keyboard for the session.
+void set_session(bool open);
 // While a session is up: reports the hold modifiers at once and then every 1/60 s when they
 // change, so their release is seen even when the tap misses it.
 void start_modifier_poll();

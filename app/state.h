@@ -28,6 +28,7 @@
 namespace mirvex {
 
 struct State;
+class Panel;  // app/panel.h (Qt); the State only holds it
 
 using EventSink = std::function<void(Event)>;
 using Badges = std::map<std::string, std::string>;  // Dock item name -> badge label
@@ -67,6 +68,11 @@ struct Hooks {
   // border orchestration's part).
   std::function<void(State&, Wid)> begin_minimize;
   std::function<void(State&, Pid, int attempts)> single_focus;
+  std::function<void(bool open)> set_switcher_open;         // the tap's session flag and grab
+  std::function<void()> start_modifier_poll;
+  std::function<void()> stop_modifier_poll;
+  std::function<void(State&, const Entry&, Action)> run_action;  // window actions
+  std::function<void(State&)> open_settings;
 
   // --- Thumbnails.
   std::function<bool(State&)> wants_background;
@@ -82,6 +88,20 @@ struct Hooks {
   std::function<void(State&)> bench_step;
 };
 
+// The summon in progress, as the shell around the switcher keeps it.
+struct Summon {
+  std::optional<sys::Screen> screen;  // the panel's screen, chosen at the trigger
+  Pid front_pid = -1;                 // the front application at the trigger
+  std::vector<Entry> rows;            // the rows shown (or waiting to be shown)
+  size_t selected = 0;
+  bool waiting = false;               // the rows wait for the first-show delay
+  uint64_t show_generation = 0;
+  std::optional<Look> look;           // computed once per summon, dropped on dismiss
+  // The last Show's time since its input arrived and its row count (for the benchmark).
+  double last_ms = 0;
+  size_t last_rows = 0;
+};
+
 struct State {
   explicit State(Defaults prefs) : defaults(std::move(prefs)) {}
 
@@ -92,6 +112,11 @@ struct State {
   Switcher switcher;  // holds the session while the switcher is summoned
 
   std::unordered_map<Pid, sys::Image> app_icons;
+  // The panel's drawable copy of an application's icon, made at its first summon and kept so
+  // that the panel's scaled-image cache recognises it; dropped whenever `app_icons` changes.
+  std::unordered_map<Pid, std::shared_ptr<const void>> panel_icons;
+  std::shared_ptr<Panel> panel;  // none in tests that do not draw
+  Summon summon;
 
   // The focus border: the window it outlines, whether it shows, whether it is held.
   std::optional<Wid> border_target;

@@ -63,8 +63,10 @@ int main(int argc, char** argv) {
     const std::string dir = cli::shot_dir(command.operand());
     return shots::panel(QString::fromStdString(dir)) == 0 ? 0 : 1;
   }
-  Platform platform;
-  if (!platform.open()) return 1;
+  // Never destroyed: threads the application started (accessibility workers, badge readers,
+  // the focusing thread) may still be using the port while the process exits.
+  static Platform* const platform = new Platform;
+  if (!platform->open()) return 1;
   switch (command.kind) {
     case cli::Kind::Restore:
       restore_system_switcher();

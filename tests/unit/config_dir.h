@@ -7,6 +7,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -16,8 +17,17 @@
 
 namespace mirvex::testing_config {
 
+// Threads the code under test starts (the focusing thread) log too.
+inline std::mutex LOGGED_MU;
 inline std::vector<std::string> LOGGED;
-inline void capture(std::string_view line) { LOGGED.emplace_back(line); }
+inline void capture(std::string_view line) {
+  std::lock_guard lock(LOGGED_MU);
+  LOGGED.emplace_back(line);
+}
+inline std::vector<std::string> logged_lines() {
+  std::lock_guard lock(LOGGED_MU);
+  return LOGGED;
+}
 
 inline std::string slurp(const std::filesystem::path& p) {
   std::ifstream in(p, std::ios::binary);

@@ -105,12 +105,13 @@ class SpineTest : public testing_config::ConfigDirTest {
   void advance(std::chrono::milliseconds by) { harness().queue.advance(by); }
 
   size_t count(std::string_view prefix) const {
-    return std::count_if(testing_config::LOGGED.begin(), testing_config::LOGGED.end(),
+    const std::vector<std::string> logged = testing_config::logged_lines();
+    return std::count_if(logged.begin(), logged.end(),
                          [&](const std::string& l) { return l.starts_with(prefix); });
   }
   std::vector<std::string> lines(std::string_view prefix) const {
     std::vector<std::string> out;
-    for (const auto& l : testing_config::LOGGED)
+    for (const auto& l : testing_config::logged_lines())
       if (l.starts_with(prefix)) out.push_back(l);
     return out;
   }
