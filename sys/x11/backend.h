@@ -168,6 +168,8 @@ class X11 final : public Backend {
 
   // keys.cpp
   bool handle_key(const xcb_key_press_event_t* ev, bool press);
+  // Posts the handler of the registered hot key for this X key code and state, if any (mu_ held).
+  bool fire_hotkey_locked(uint8_t keycode, uint16_t state);
   void tap_push(TapEvent ev);
   std::optional<xcb_keycode_t> keycode_for_vk(uint16_t vk);
 

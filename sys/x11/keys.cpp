@@ -125,10 +125,14 @@ bool X11::handle_key(const xcb_key_press_event_t* ev, bool press) {
     tap_wake_.notify_all();
     return true;
   }
-  if (!press || !hotkey_handler_) return false;
-  const uint16_t state = ev->state & ~(X_LOCK | X_MOD2);
+  return press && fire_hotkey_locked(ev->detail, ev->state);
+}
+
+bool X11::fire_hotkey_locked(uint8_t keycode, uint16_t state) {
+  if (!hotkey_handler_) return false;
+  state &= ~(X_LOCK | X_MOD2);
   for (const auto& [ref, hk] : hotkeys_)
-    if (hk.keycode == ev->detail && hk.mods == state) {
+    if (hk.keycode == keycode && hk.mods == state) {
       HotKeyHandler h = hotkey_handler_;
       HotKeyId id = hk.id;
       queue_.post([h, id] { h(id); });
@@ -164,10 +168,14 @@ void X11::tap_run(TapId) {
       tap_events_.pop_front();
       TapCallback cb = tap_callback_;
       lock.unlock();
-      // While the session holds the keyboard nothing else may receive it: what the callback
-      // passes on has nowhere to go and is dropped.
-      if (cb) (void)cb(ev);
+      // While the session holds the keyboard no other client may receive it, so what the
+      // callback passes on goes where it would without the grab: a key press of a registered
+      // chord to its hot key (the trigger pressed again steps the session); the rest is dropped.
+      const std::optional<TapEvent> passed = cb ? cb(ev) : std::nullopt;
+      const std::optional<xcb_keycode_t> kc =
+          passed && passed->type == TapType::KeyDown ? keycode_for_vk(passed->keycode) : std::nullopt;
       lock.lock();
+      if (kc) fire_hotkey_locked(*kc, x_state_for_flags(passed->flags));
       continue;
     }
     if (due != tap_timers_.end()) tap_wake_.wait_until(lock, due->due);
