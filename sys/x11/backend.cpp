@@ -479,7 +479,13 @@ void X11::activate(xcb_window_t w) {
     std::lock_guard lock(mu_);
     current = active_;
   }
-  conn_.root_message(w, NET_ACTIVE_WINDOW, {2, server_time(), current, 0, 0});
+  const xcb_timestamp_t time = server_time();
+  // Activating a window on another desktop shows that desktop, as activating a window on
+  // another Space does; not every window manager does it by itself.
+  const std::optional<uint32_t> desktop = conn_.cardinal(w, NET_WM_DESKTOP);
+  if (desktop && *desktop != STICKY && *desktop != current_desktop())
+    conn_.root_message(conn_.root(), NET_CURRENT_DESKTOP, {*desktop, time, 0, 0, 0});
+  conn_.root_message(w, NET_ACTIVE_WINDOW, {2, time, current, 0, 0});
 }
 
 void X11::iconify(xcb_window_t w) { conn_.root_message(w, WM_CHANGE_STATE, {3, 0, 0, 0, 0}); }
