@@ -1,12 +1,15 @@
-# Two entry points for people: `make test` and (once the switcher runs end to end) `make run`.
+# Two entry points for people: `make run` and `make test`.
 # Both install what is missing from Debian first.
-.PHONY: deps test bench fuzz clean
+.PHONY: deps run test bench fuzz clean
 
 JOBS ?= $(shell nproc)
 SUDO := $(shell [ "$$(id -u)" -eq 0 ] || echo sudo)
 
 deps:
 	$(SUDO) scripts/install-deps
+
+run: deps
+	JOBS=$(JOBS) scripts/run
 
 test: deps
 	cmake --preset asan
