@@ -6,8 +6,8 @@
 #pragma once
 
 #include <QFont>
-#include <QHash>
 #include <QImage>
+#include <QPainter>
 #include <QVariantAnimation>
 #include <QWidget>
 #include <cstdint>
@@ -16,6 +16,8 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "core/panel_layout.h"
@@ -141,12 +143,27 @@ class Panel {
   QRectF highlight_;
   QVariantAnimation highlight_anim_, scroll_anim_, alpha_anim_;
   mutable std::map<std::pair<double, bool>, QFont> fonts_;
-  // Icons and window images scaled for drawing, kept across summons: the same apps and the
-  // same cached thumbnails come back every time.
-  QHash<QString, QImage> scaled_;
-  const QImage& scaled(const QString& key, const std::function<QImage()>& make);
+  // Drawn pieces kept as device-pixel images across summons: the same apps, cached thumbnails
+  // and row sizes come back every time, so a show copies them instead of scaling images and
+  // rasterising rounded shapes again. Bounded by bytes; when full it empties and refills.
+  std::unordered_map<std::string, QImage> cache_;
+  size_t cache_bytes_ = 0;
+  QImage cached(const std::string& key, const std::function<QImage()>& make);
   // `src` scaled to `px` device pixels, aspect kept, corners rounded by `radius` pixels.
-  const QImage& scaled(const QImage& src, QSize px, double radius = 0);
+  QImage scaled(const QImage& src, QSize px, double radius = 0);
+  // What `draw` paints inside `r` (the painter's coordinates, plus a pixel of fringe), drawn
+  // once into an image at the same sub-pixel phase and copied 1:1 afterwards. `key` names
+  // everything the drawing depends on besides `r`'s size and the painter's scale. Blending
+  // one drawing operation's result through a transparent image gives the same pixels as
+  // drawing it in place, so each overlapping operation gets its own piece. While the
+  // highlight or the list glides, phases change every frame and drawing is direct.
+  void piece(QPainter& p, std::string_view key, const QRectF& r, const std::function<void(QPainter&)>& draw,
+             QPainter::CompositionMode mode = QPainter::CompositionMode_SourceOver);
+  void fill_rounded(QPainter& p, const QRectF& r, double radius, const QColor& color);
+  void draw_image(QPainter& p, const QRectF& r, const QImage& img, std::string_view key);
+  // Elided texts by font size, mode and width: eliding shapes the whole text.
+  std::unordered_map<std::string, QString> elided_;
+  QString elided(const QString& text, double points, Qt::TextElideMode mode, double width);
 };
 
 }  // namespace mirvex
