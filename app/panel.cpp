@@ -245,8 +245,13 @@ QFont Panel::font(double points, bool bold) const {
 }
 
 TextSize Panel::measure(std::string_view text, double points) const {
+  const std::string key = fmt::format("{}:{}", points, text);
+  if (const auto it = measured_.find(key); it != measured_.end()) return it->second;
+  if (measured_.size() > 1024) measured_.clear();  // a bound: one summon's texts refill it
   const QFontMetricsF fm(font(points));
-  return TextSize{text.empty() ? 0 : fm.horizontalAdvance(qs(text)), std::ceil(fm.height())};
+  const TextSize size{text.empty() ? 0 : fm.horizontalAdvance(qs(text)), std::ceil(fm.height())};
+  measured_.emplace(key, size);
+  return size;
 }
 
 bool Panel::dark() const {
@@ -469,8 +474,9 @@ void Panel::paint_window(QPainter& p) {
   const Colors c = colors(dark());
   const QRectF all(0, 0, frames_.window.w, frames_.window.h);
   const double radius = look_->corner;
-  // The material replaces what was there: the piece covers the window, clear outside the
-  // rounded corners.
+  p.setCompositionMode(QPainter::CompositionMode_Source);
+  p.fillRect(all, Qt::transparent);
+  p.setCompositionMode(QPainter::CompositionMode_SourceOver);
   const std::string material = fmt::format("material:{}:{}:{:x}:{:x}", radius, look_->tint,
                                            static_cast<quint64>(c.border.rgba64()),
                                            static_cast<quint64>(c.background.rgba64()));
@@ -484,7 +490,7 @@ void Panel::paint_window(QPainter& p) {
       sp.setBrush(look_->tint > 0 ? QColor(255, 255, 255, a) : QColor(0, 0, 0, a));
       sp.drawRoundedRect(all, radius, radius);
     }
-  }, QPainter::CompositionMode_Source);
+  });
   if (frames_.side_image && selected_ < images_.size()) {
     const QRectF area = q(*frames_.side_image);
     Images& im = images_[selected_];
@@ -638,16 +644,12 @@ QImage Panel::scaled(const QImage& src, QSize px, double radius) {
   });
 }
 
-void Panel::piece(QPainter& p, std::string_view key, const QRectF& r, const std::function<void(QPainter&)>& draw,
-                  QPainter::CompositionMode mode) {
+void Panel::piece(QPainter& p, std::string_view key, const QRectF& r, const std::function<void(QPainter&)>& draw) {
   const QTransform t = p.deviceTransform();
   const bool gliding = highlight_anim_.state() == QAbstractAnimation::Running ||
                        scroll_anim_.state() == QAbstractAnimation::Running;
   if (gliding || t.type() > QTransform::TxScale || r.isEmpty()) {
-    const QPainter::CompositionMode was = p.compositionMode();
-    p.setCompositionMode(mode);
     draw(p);
-    p.setCompositionMode(was);
     return;
   }
   const QRectF dev = t.mapRect(r);
@@ -667,11 +669,12 @@ void Panel::piece(QPainter& p, std::string_view key, const QRectF& r, const std:
                               draw(sp);
                               return out;
                             });
-  // Copied in device pixels, whatever the painter's scale and offset.
+  // Copied in device pixels, whatever the painter's scale and offset. Without smooth
+  // transformation a 1:1 copy takes the raster engine's direct blend instead of its span filler.
   p.save();
   p.setWorldTransform(QTransform());
   p.setWorldTransform(p.deviceTransform().inverted());
-  p.setCompositionMode(mode);
+  p.setRenderHint(QPainter::SmoothPixmapTransform, false);
   p.drawImage(QPointF(at), img);
   p.restore();
 }
@@ -714,9 +717,12 @@ void Panel::paint_icon(QPainter& p, size_t i, const QRectF& r) {
 
 void Panel::paint_box_label(QPainter& p, const BoxLabel& l, const QColor& fill, const QColor& border,
                             const QColor& text, bool bold) {
-  p.setPen(border.alpha() ? QPen(border, 1) : QPen(Qt::NoPen));
-  p.setBrush(fill);
-  p.drawRoundedRect(q(l.box), l.radius, l.radius);
+  fill_rounded(p, q(l.box), l.radius, fill);
+  if (border.alpha()) {
+    p.setPen(QPen(border, 1));
+    p.setBrush(Qt::NoBrush);
+    p.drawRoundedRect(q(l.box), l.radius, l.radius);
+  }
   if (!l.shows_text) return;
   p.setFont(font(l.font, bold));
   p.setPen(text);
@@ -766,14 +772,21 @@ void Panel::paint_item(QPainter& p, size_t i) {
     static constexpr std::array<const char*, 3> SYMBOLS{"minus", "eye.slash.fill",
                                                         "arrow.up.left.and.arrow.down.right"};
     const QRectF r = q(*f.chips[k]);
+    piece(p, "chip-disc", r, [&](QPainter& sp) {
+      sp.setPen(Qt::NoPen);
+      sp.setBrush(QColor(0, 0, 0, 158));
+      sp.drawEllipse(r);
+    });
     p.setPen(QPen(QColor(255, 255, 255, 46), 0.5));
-    p.setBrush(QColor(0, 0, 0, 158));
+    p.setBrush(Qt::NoBrush);
     p.drawEllipse(r);
     const double sym = f.chip_symbol;
-    p.setPen(Qt::NoPen);
-    p.setBrush(Qt::white);
-    p.drawPath(symbol_path(SYMBOLS[k], QRectF(r.center() - QPointF(sym / 2, sym / 2), QSizeF(sym, sym)),
-                           SymbolWeight::Bold));
+    piece(p, fmt::format("chip-symbol:{}:{}", k, sym), r, [&](QPainter& sp) {
+      sp.setPen(Qt::NoPen);
+      sp.setBrush(Qt::white);
+      sp.drawPath(symbol_path(SYMBOLS[k], QRectF(r.center() - QPointF(sym / 2, sym / 2), QSizeF(sym, sym)),
+                              SymbolWeight::Bold));
+    });
   }
   if (f.profile && !im.profile.isNull()) {
     const QRectF r = q(*f.profile);

@@ -7,7 +7,6 @@
 
 #include <QFont>
 #include <QImage>
-#include <QPainter>
 #include <QVariantAnimation>
 #include <QWidget>
 #include <cstdint>
@@ -143,6 +142,7 @@ class Panel {
   QRectF highlight_;
   QVariantAnimation highlight_anim_, scroll_anim_, alpha_anim_;
   mutable std::map<std::pair<double, bool>, QFont> fonts_;
+  mutable std::unordered_map<std::string, TextSize> measured_;  // by font size and text
   // Drawn pieces kept as device-pixel images across summons: the same apps, cached thumbnails
   // and row sizes come back every time, so a show copies them instead of scaling images and
   // rasterising rounded shapes again. Bounded by bytes; when full it empties and refills.
@@ -155,10 +155,10 @@ class Panel {
   // once into an image at the same sub-pixel phase and copied 1:1 afterwards. `key` names
   // everything the drawing depends on besides `r`'s size and the painter's scale. Blending
   // one drawing operation's result through a transparent image gives the same pixels as
-  // drawing it in place, so each overlapping operation gets its own piece. While the
+  // drawing it in place, so each overlapping operation gets its own piece (thin strokes, which
+  // may blend a pixel twice, are drawn in place). While the
   // highlight or the list glides, phases change every frame and drawing is direct.
-  void piece(QPainter& p, std::string_view key, const QRectF& r, const std::function<void(QPainter&)>& draw,
-             QPainter::CompositionMode mode = QPainter::CompositionMode_SourceOver);
+  void piece(QPainter& p, std::string_view key, const QRectF& r, const std::function<void(QPainter&)>& draw);
   void fill_rounded(QPainter& p, const QRectF& r, double radius, const QColor& color);
   void draw_image(QPainter& p, const QRectF& r, const QImage& img, std::string_view key);
   // Elided texts by font size, mode and width: eliding shapes the whole text.

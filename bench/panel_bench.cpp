@@ -51,9 +51,11 @@ void BM_PanelShowFirstPaint(benchmark::State& state) {
     QCoreApplication::processEvents();
     state.ResumeTiming();
   }
+  state.counters["paints"] = benchmark::Counter(counter.paints, benchmark::Counter::kAvgIterations);
   state.SetLabel(l.style == Style::Titles ? "titles" : l.style == Style::AppIcons ? "appicons" : "thumbnails");
 }
-BENCHMARK(BM_PanelShowFirstPaint)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond);
+// CPU time is the whole process's: Qt's raster engine hands large fills to its worker threads.
+BENCHMARK(BM_PanelShowFirstPaint)->Arg(0)->Arg(1)->Arg(2)->MeasureProcessCPUTime()->Unit(benchmark::kMillisecond);
 
 }  // namespace
 }  // namespace mirvex
