@@ -583,15 +583,16 @@ void Panel::paint_list(QPainter& p, const QRectF& area) {
     fill_rounded(p, q(frames_.items[*hov].item), radius, fill);
   }
   if (highlight_on_) {
+    const bool gliding = highlight_anim_.state() == QAbstractAnimation::Running;
     if (look_->style == Style::Thumbnails) {
       // A soft shadow under the highlight: opacity 0.3, radius 12, four points down.
       for (int k = 6; k >= 1; --k) {
         const double grow = k * 2.0;
         fill_rounded(p, highlight_.translated(0, 4).adjusted(-grow / 2, -grow / 2, grow / 2, grow / 2),
-                     radius + grow / 2, QColor(0, 0, 0, static_cast<int>(0.3 * 255 / 6 * (7 - k) / 3.5)));
+                     radius + grow / 2, QColor(0, 0, 0, static_cast<int>(0.3 * 255 / 6 * (7 - k) / 3.5)), gliding);
       }
     }
-    fill_rounded(p, highlight_, radius, look_->style == Style::Titles ? c.quaternary : c.tertiary);
+    fill_rounded(p, highlight_, radius, look_->style == Style::Titles ? c.quaternary : c.tertiary, gliding);
   }
   for (size_t i = 0; i < frames_.items.size() && i < rows_.size(); ++i) {
     if (q(frames_.items[i].item).intersects(visible)) paint_item(p, i);
@@ -644,11 +645,11 @@ QImage Panel::scaled(const QImage& src, QSize px, double radius) {
   });
 }
 
-void Panel::piece(QPainter& p, std::string_view key, const QRectF& r, const std::function<void(QPainter&)>& draw) {
+void Panel::piece(QPainter& p, std::string_view key, const QRectF& r, const std::function<void(QPainter&)>& draw,
+                  bool moving) {
   const QTransform t = p.deviceTransform();
-  const bool gliding = highlight_anim_.state() == QAbstractAnimation::Running ||
-                       scroll_anim_.state() == QAbstractAnimation::Running;
-  if (gliding || t.type() > QTransform::TxScale || r.isEmpty()) {
+  if (moving || scroll_anim_.state() == QAbstractAnimation::Running || t.type() > QTransform::TxScale ||
+      r.isEmpty()) {
     draw(p);
     return;
   }
@@ -679,12 +680,15 @@ void Panel::piece(QPainter& p, std::string_view key, const QRectF& r, const std:
   p.restore();
 }
 
-void Panel::fill_rounded(QPainter& p, const QRectF& r, double radius, const QColor& color) {
-  piece(p, fmt::format("rounded:{}:{:x}", radius, static_cast<quint64>(color.rgba64())), r, [&](QPainter& sp) {
-    sp.setPen(Qt::NoPen);
-    sp.setBrush(color);
-    sp.drawRoundedRect(r, radius, radius);
-  });
+void Panel::fill_rounded(QPainter& p, const QRectF& r, double radius, const QColor& color, bool moving) {
+  piece(
+      p, fmt::format("rounded:{}:{:x}", radius, static_cast<quint64>(color.rgba64())), r,
+      [&](QPainter& sp) {
+        sp.setPen(Qt::NoPen);
+        sp.setBrush(color);
+        sp.drawRoundedRect(r, radius, radius);
+      },
+      moving);
 }
 
 void Panel::draw_image(QPainter& p, const QRectF& r, const QImage& img, std::string_view key) {

@@ -156,10 +156,11 @@ class Panel {
   // everything the drawing depends on besides `r`'s size and the painter's scale. Blending
   // one drawing operation's result through a transparent image gives the same pixels as
   // drawing it in place, so each overlapping operation gets its own piece (thin strokes, which
-  // may blend a pixel twice, are drawn in place). While the
-  // highlight or the list glides, phases change every frame and drawing is direct.
-  void piece(QPainter& p, std::string_view key, const QRectF& r, const std::function<void(QPainter&)>& draw);
-  void fill_rounded(QPainter& p, const QRectF& r, double radius, const QColor& color);
+  // may blend a pixel twice, are drawn in place). Something `moving` (the gliding highlight),
+  // or anything while the list glides, changes phase every frame and is drawn in place.
+  void piece(QPainter& p, std::string_view key, const QRectF& r, const std::function<void(QPainter&)>& draw,
+             bool moving = false);
+  void fill_rounded(QPainter& p, const QRectF& r, double radius, const QColor& color, bool moving = false);
   void draw_image(QPainter& p, const QRectF& r, const QImage& img, std::string_view key);
   // Elided texts by font size, mode and width: eliding shapes the whole text.
   std::unordered_map<std::string, QString> elided_;
