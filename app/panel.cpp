@@ -362,6 +362,13 @@ void Panel::warm(std::vector<PanelItem> entries, const Look& look) {
   window_->setWindowOpacity(0);
   window_->show();
   window_->hide();
+  // Draws once off screen at the window's density, so the first summon copies kept pieces.
+  const double dpr = window_->devicePixelRatioF();
+  QImage scratch(window_->size() * dpr, QImage::Format_ARGB32_Premultiplied);
+  if (scratch.isNull()) return;
+  scratch.setDevicePixelRatio(dpr);
+  scratch.fill(Qt::transparent);
+  window_->render(&scratch, QPoint(), QRegion(), QWidget::DrawChildren);
 }
 
 void Panel::hide() {
