@@ -12,12 +12,14 @@
 #include <QScreen>
 #include <QThread>
 #include <QTimer>
+#include <QTransform>
 #include <QWheelEvent>
 #include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <fmt/format.h>
 
 #include "app/symbols.h"
 #include "core/log.h"
@@ -41,6 +43,7 @@ constexpr auto SCROLL = 300ms;
 constexpr auto GLIDE = 200ms;
 constexpr double LABEL_FONT = 17;
 constexpr double SEARCH_FONT = 15;
+constexpr size_t CACHE_BYTES = size_t{64} << 20;
 
 QRectF q(const Rect& r) { return QRectF(r.x, r.y, r.w, r.h); }
 QString qs(std::string_view s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
@@ -242,8 +245,13 @@ QFont Panel::font(double points, bool bold) const {
 }
 
 TextSize Panel::measure(std::string_view text, double points) const {
+  const std::string key = fmt::format("{}:{}", points, text);
+  if (const auto it = measured_.find(key); it != measured_.end()) return it->second;
+  if (measured_.size() > 1024) measured_.clear();  // a bound: one summon's texts refill it
   const QFontMetricsF fm(font(points));
-  return TextSize{text.empty() ? 0 : fm.horizontalAdvance(qs(text)), std::ceil(fm.height())};
+  const TextSize size{text.empty() ? 0 : fm.horizontalAdvance(qs(text)), std::ceil(fm.height())};
+  measured_.emplace(key, size);
+  return size;
 }
 
 bool Panel::dark() const {
@@ -354,6 +362,13 @@ void Panel::warm(std::vector<PanelItem> entries, const Look& look) {
   window_->setWindowOpacity(0);
   window_->show();
   window_->hide();
+  // Draws once off screen at the window's density, so the first summon copies kept pieces.
+  const double dpr = window_->devicePixelRatioF();
+  QImage scratch(window_->size() * dpr, QImage::Format_ARGB32_Premultiplied);
+  if (scratch.isNull()) return;
+  scratch.setDevicePixelRatio(dpr);
+  scratch.fill(Qt::transparent);
+  window_->render(&scratch, QPoint(), QRegion(), QWidget::DrawChildren);
 }
 
 void Panel::hide() {
@@ -469,23 +484,29 @@ void Panel::paint_window(QPainter& p) {
   p.setCompositionMode(QPainter::CompositionMode_Source);
   p.fillRect(all, Qt::transparent);
   p.setCompositionMode(QPainter::CompositionMode_SourceOver);
-  p.setPen(QPen(c.border, 1));
-  p.setBrush(c.background);
-  p.drawRoundedRect(all.adjusted(0.5, 0.5, -0.5, -0.5), radius, radius);
-  if (look_->tint != 0) {
-    const int a = std::abs(look_->tint) * 255 / 100;
-    p.setPen(Qt::NoPen);
-    p.setBrush(look_->tint > 0 ? QColor(255, 255, 255, a) : QColor(0, 0, 0, a));
-    p.drawRoundedRect(all, radius, radius);
-  }
+  const std::string material = fmt::format("material:{}:{}:{:x}:{:x}", radius, look_->tint,
+                                           static_cast<quint64>(c.border.rgba64()),
+                                           static_cast<quint64>(c.background.rgba64()));
+  piece(p, material, all, [&](QPainter& sp) {
+    sp.setPen(QPen(c.border, 1));
+    sp.setBrush(c.background);
+    sp.drawRoundedRect(all.adjusted(0.5, 0.5, -0.5, -0.5), radius, radius);
+    if (look_->tint != 0) {
+      const int a = std::abs(look_->tint) * 255 / 100;
+      sp.setPen(Qt::NoPen);
+      sp.setBrush(look_->tint > 0 ? QColor(255, 255, 255, a) : QColor(0, 0, 0, a));
+      sp.drawRoundedRect(all, radius, radius);
+    }
+  });
   if (frames_.side_image && selected_ < images_.size()) {
     const QRectF area = q(*frames_.side_image);
     Images& im = images_[selected_];
     if (!im.image.isNull()) {
       const double s = device_scale(p);
-      const QImage& img = scaled(im.image, (area.size() * s).toSize(), 8 * s);
+      const QImage img = scaled(im.image, (area.size() * s).toSize(), 8 * s);
       const QSizeF size = QSizeF(img.size()) / s;
-      p.drawImage(QRectF(area.center() - QPointF(size.width() / 2, size.height() / 2), size), img);
+      draw_image(p, QRectF(area.center() - QPointF(size.width() / 2, size.height() / 2), size), img,
+                 fmt::format("image:{}", img.cacheKey()));
     } else {
       paint_icon(p, selected_, QRectF(area.center() - QPointF(32, 32), QSizeF(64, 64)));
     }
@@ -498,8 +519,7 @@ void Panel::paint_window(QPainter& p) {
     const QRectF r = q(*frames_.search_label);
     p.setFont(font(SEARCH_FONT));
     p.setPen(c.label);
-    const QString text = QFontMetricsF(p.font()).elidedText(qs(*search_), Qt::ElideLeft, r.width());
-    p.drawText(r, Qt::AlignLeft | Qt::AlignVCenter, text);
+    p.drawText(r, Qt::AlignLeft | Qt::AlignVCenter, elided(qs(*search_), SEARCH_FONT, Qt::ElideLeft, r.width()));
   }
 }
 
@@ -567,24 +587,19 @@ void Panel::paint_list(QPainter& p, const QRectF& area) {
       !(highlight_on_ && *hov == selected_)) {
     QColor fill = c.quaternary;
     fill.setAlphaF(fill.alphaF() * 0.5);
-    p.setPen(Qt::NoPen);
-    p.setBrush(fill);
-    p.drawRoundedRect(q(frames_.items[*hov].item), radius, radius);
+    fill_rounded(p, q(frames_.items[*hov].item), radius, fill);
   }
   if (highlight_on_) {
+    const bool gliding = highlight_anim_.state() == QAbstractAnimation::Running;
     if (look_->style == Style::Thumbnails) {
       // A soft shadow under the highlight: opacity 0.3, radius 12, four points down.
-      p.setPen(Qt::NoPen);
       for (int k = 6; k >= 1; --k) {
-        p.setBrush(QColor(0, 0, 0, static_cast<int>(0.3 * 255 / 6 * (7 - k) / 3.5)));
         const double grow = k * 2.0;
-        p.drawRoundedRect(highlight_.translated(0, 4).adjusted(-grow / 2, -grow / 2, grow / 2, grow / 2),
-                          radius + grow / 2, radius + grow / 2);
+        fill_rounded(p, highlight_.translated(0, 4).adjusted(-grow / 2, -grow / 2, grow / 2, grow / 2),
+                     radius + grow / 2, QColor(0, 0, 0, static_cast<int>(0.3 * 255 / 6 * (7 - k) / 3.5)), gliding);
       }
     }
-    p.setPen(Qt::NoPen);
-    p.setBrush(look_->style == Style::Titles ? c.quaternary : c.tertiary);
-    p.drawRoundedRect(highlight_, radius, radius);
+    fill_rounded(p, highlight_, radius, look_->style == Style::Titles ? c.quaternary : c.tertiary, gliding);
   }
   for (size_t i = 0; i < frames_.items.size() && i < rows_.size(); ++i) {
     if (q(frames_.items[i].item).intersects(visible)) paint_item(p, i);
@@ -598,7 +613,7 @@ void Panel::paint_list(QPainter& p, const QRectF& area) {
     const QRectF r = q(name_label_frame(frames_, i, fm.horizontalAdvance(name)));
     p.setFont(f);
     p.setPen(c.label);
-    p.drawText(r, Qt::AlignCenter, fm.elidedText(name, elide(look_->truncation), r.width()));
+    p.drawText(r, Qt::AlignCenter, elided(name, frames_.font, elide(look_->truncation), r.width()));
   }
   if (frames_.no_matches) {
     p.setFont(font(LABEL_FONT));
@@ -608,18 +623,21 @@ void Panel::paint_list(QPainter& p, const QRectF& area) {
   p.restore();
 }
 
-const QImage& Panel::scaled(const QString& key, const std::function<QImage()>& make) {
-  auto it = scaled_.find(key);
-  if (it == scaled_.end()) {
-    if (scaled_.size() > 512) scaled_.clear();  // a bound, not a policy: it refills in one summon
-    it = scaled_.insert(key, make());
+QImage Panel::cached(const std::string& key, const std::function<QImage()>& make) {
+  if (const auto it = cache_.find(key); it != cache_.end()) return it->second;
+  QImage img = make();
+  const auto bytes = static_cast<size_t>(img.sizeInBytes());
+  // A bound, not a policy: what one summon draws refills it at once.
+  if (cache_bytes_ + bytes > CACHE_BYTES) {
+    cache_.clear();
+    cache_bytes_ = 0;
   }
-  return *it;
+  cache_bytes_ += bytes;
+  return cache_.emplace(key, img).first->second;
 }
 
-const QImage& Panel::scaled(const QImage& src, QSize px, double radius) {
-  const QString key = QString("image:%1:%2x%3:%4").arg(src.cacheKey()).arg(px.width()).arg(px.height()).arg(radius);
-  return scaled(key, [&] {
+QImage Panel::scaled(const QImage& src, QSize px, double radius) {
+  return cached(fmt::format("scaled:{}:{}x{}:{}", src.cacheKey(), px.width(), px.height(), radius), [&] {
     const QImage img = src.scaled(px, Qt::KeepAspectRatio, Qt::SmoothTransformation);
     if (radius <= 0) return img;
     // Corners are cut once here rather than clipped on every paint.
@@ -634,24 +652,88 @@ const QImage& Panel::scaled(const QImage& src, QSize px, double radius) {
   });
 }
 
+void Panel::piece(QPainter& p, std::string_view key, const QRectF& r, const std::function<void(QPainter&)>& draw,
+                  bool moving) {
+  const QTransform t = p.deviceTransform();
+  if (moving || scroll_anim_.state() == QAbstractAnimation::Running || t.type() > QTransform::TxScale ||
+      r.isEmpty()) {
+    draw(p);
+    return;
+  }
+  const QRectF dev = t.mapRect(r);
+  const QPointF floor(std::floor(dev.x()), std::floor(dev.y()));
+  const QPoint at = floor.toPoint() - QPoint(1, 1);  // a pixel of fringe round antialiased edges
+  const QSize size(static_cast<int>(std::ceil(dev.right())) + 1 - at.x(),
+                   static_cast<int>(std::ceil(dev.bottom())) + 1 - at.y());
+  const QPointF phase = dev.topLeft() - floor;
+  const QImage img = cached(fmt::format("piece:{}:{}x{}:{}x{}:{},{}:{}", key, r.width(), r.height(), t.m11(),
+                                        t.m22(), phase.x(), phase.y(), int(p.renderHints())),
+                            [&] {
+                              QImage out(size, QImage::Format_ARGB32_Premultiplied);
+                              out.fill(Qt::transparent);
+                              QPainter sp(&out);
+                              sp.setRenderHints(p.renderHints());
+                              sp.setTransform(t * QTransform::fromTranslate(-at.x(), -at.y()));
+                              draw(sp);
+                              return out;
+                            });
+  // Copied in device pixels, whatever the painter's scale and offset. Without smooth
+  // transformation a 1:1 copy takes the raster engine's direct blend instead of its span filler.
+  p.save();
+  p.setWorldTransform(QTransform());
+  p.setWorldTransform(p.deviceTransform().inverted());
+  p.setRenderHint(QPainter::SmoothPixmapTransform, false);
+  p.drawImage(QPointF(at), img);
+  p.restore();
+}
+
+void Panel::fill_rounded(QPainter& p, const QRectF& r, double radius, const QColor& color, bool moving) {
+  piece(
+      p, fmt::format("rounded:{}:{:x}", radius, static_cast<quint64>(color.rgba64())), r,
+      [&](QPainter& sp) {
+        sp.setPen(Qt::NoPen);
+        sp.setBrush(color);
+        sp.drawRoundedRect(r, radius, radius);
+      },
+      moving);
+}
+
+void Panel::draw_image(QPainter& p, const QRectF& r, const QImage& img, std::string_view key) {
+  piece(p, key, r, [&](QPainter& sp) { sp.drawImage(r, img); });
+}
+
+QString Panel::elided(const QString& text, double points, Qt::TextElideMode mode, double width) {
+  const std::string key = fmt::format("{}:{}:{}:{}", points, int(mode), width, text.toStdString());
+  if (const auto it = elided_.find(key); it != elided_.end()) return it->second;
+  if (elided_.size() > 1024) elided_.clear();  // a bound: one summon's titles refill it
+  const QString out = QFontMetricsF(font(points)).elidedText(text, mode, width);
+  elided_.emplace(key, out);
+  return out;
+}
+
 void Panel::paint_icon(QPainter& p, size_t i, const QRectF& r) {
   const QImage& icon = images_[i].icon;
   const QSize px = (r.size() * device_scale(p)).toSize();
   if (px.isEmpty()) return;
   if (!icon.isNull()) {
-    p.drawImage(r, scaled(icon, px));
+    const QImage img = scaled(icon, px);
+    draw_image(p, r, img, fmt::format("image:{}", img.cacheKey()));
     return;
   }
   const PanelRow& row = rows_[i];
-  const QString key = QString("initial:%1:%2:%3").arg(qs(row.bundle_id), qs(row.app_name)).arg(px.width());
-  p.drawImage(r, scaled(key, [&] { return placeholder_icon(row, px.width()); }));
+  const std::string key = fmt::format("initial:{}:{}:{}", row.bundle_id, row.app_name, px.width());
+  const QImage img = cached(key, [&] { return placeholder_icon(row, px.width()); });
+  draw_image(p, r, img, key);
 }
 
 void Panel::paint_box_label(QPainter& p, const BoxLabel& l, const QColor& fill, const QColor& border,
                             const QColor& text, bool bold) {
-  p.setPen(border.alpha() ? QPen(border, 1) : QPen(Qt::NoPen));
-  p.setBrush(fill);
-  p.drawRoundedRect(q(l.box), l.radius, l.radius);
+  fill_rounded(p, q(l.box), l.radius, fill);
+  if (border.alpha()) {
+    p.setPen(QPen(border, 1));
+    p.setBrush(Qt::NoBrush);
+    p.drawRoundedRect(q(l.box), l.radius, l.radius);
+  }
   if (!l.shows_text) return;
   p.setFont(font(l.font, bold));
   p.setPen(text);
@@ -666,13 +748,12 @@ void Panel::paint_item(QPainter& p, size_t i) {
   const bool selected = highlight_on_ && i == selected_;
 
   if (look_->style == Style::Thumbnails) {
-    p.setPen(Qt::NoPen);
-    p.setBrush(c.fill);
-    p.drawRoundedRect(q(f.item), frames_.highlight_radius, frames_.highlight_radius);
+    fill_rounded(p, q(f.item), frames_.highlight_radius, c.fill);
     if (f.image && !im.image.isNull()) {
       const QRectF r = q(*f.image);
       const double s = device_scale(p);
-      p.drawImage(r, scaled(im.image, (r.size() * s).toSize(), 6 * s));
+      const QImage img = scaled(im.image, (r.size() * s).toSize(), 6 * s);
+      draw_image(p, r, img, fmt::format("image:{}", img.cacheKey()));
     } else if (f.placeholder) {
       paint_icon(p, i, q(*f.placeholder));
     }
@@ -680,13 +761,11 @@ void Panel::paint_item(QPainter& p, size_t i) {
 
   if (f.title && f.title->w > 0) {
     const QRectF r = q(*f.title);
-    const QFont tf = font(frames_.font);
     const QString text = qs(look_->appsOnly ? row.app_name : row.title);
-    p.setFont(tf);
+    p.setFont(font(frames_.font));
     p.setPen(c.label);
     const Qt::Alignment align = look_->style == Style::AppIcons ? Qt::AlignHCenter : Qt::AlignLeft;
-    p.drawText(r, align | Qt::AlignVCenter,
-               QFontMetricsF(tf).elidedText(text, elide(look_->truncation), r.width()));
+    p.drawText(r, align | Qt::AlignVCenter, elided(text, frames_.font, elide(look_->truncation), r.width()));
   }
   if (f.space) paint_box_label(p, *f.space, c.window_bg, c.separator, c.label, false);
 
@@ -704,14 +783,21 @@ void Panel::paint_item(QPainter& p, size_t i) {
     static constexpr std::array<const char*, 3> SYMBOLS{"minus", "eye.slash.fill",
                                                         "arrow.up.left.and.arrow.down.right"};
     const QRectF r = q(*f.chips[k]);
+    piece(p, "chip-disc", r, [&](QPainter& sp) {
+      sp.setPen(Qt::NoPen);
+      sp.setBrush(QColor(0, 0, 0, 158));
+      sp.drawEllipse(r);
+    });
     p.setPen(QPen(QColor(255, 255, 255, 46), 0.5));
-    p.setBrush(QColor(0, 0, 0, 158));
+    p.setBrush(Qt::NoBrush);
     p.drawEllipse(r);
     const double sym = f.chip_symbol;
-    p.setPen(Qt::NoPen);
-    p.setBrush(Qt::white);
-    p.drawPath(symbol_path(SYMBOLS[k], QRectF(r.center() - QPointF(sym / 2, sym / 2), QSizeF(sym, sym)),
-                           SymbolWeight::Bold));
+    piece(p, fmt::format("chip-symbol:{}:{}", k, sym), r, [&](QPainter& sp) {
+      sp.setPen(Qt::NoPen);
+      sp.setBrush(Qt::white);
+      sp.drawPath(symbol_path(SYMBOLS[k], QRectF(r.center() - QPointF(sym / 2, sym / 2), QSizeF(sym, sym)),
+                              SymbolWeight::Bold));
+    });
   }
   if (f.profile && !im.profile.isNull()) {
     const QRectF r = q(*f.profile);

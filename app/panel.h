@@ -6,7 +6,6 @@
 #pragma once
 
 #include <QFont>
-#include <QHash>
 #include <QImage>
 #include <QVariantAnimation>
 #include <QWidget>
@@ -16,6 +15,8 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "core/panel_layout.h"
@@ -141,12 +142,29 @@ class Panel {
   QRectF highlight_;
   QVariantAnimation highlight_anim_, scroll_anim_, alpha_anim_;
   mutable std::map<std::pair<double, bool>, QFont> fonts_;
-  // Icons and window images scaled for drawing, kept across summons: the same apps and the
-  // same cached thumbnails come back every time.
-  QHash<QString, QImage> scaled_;
-  const QImage& scaled(const QString& key, const std::function<QImage()>& make);
+  mutable std::unordered_map<std::string, TextSize> measured_;  // by font size and text
+  // Drawn pieces kept as device-pixel images across summons: the same apps, cached thumbnails
+  // and row sizes come back every time, so a show copies them instead of scaling images and
+  // rasterising rounded shapes again. Bounded by bytes; when full it empties and refills.
+  std::unordered_map<std::string, QImage> cache_;
+  size_t cache_bytes_ = 0;
+  QImage cached(const std::string& key, const std::function<QImage()>& make);
   // `src` scaled to `px` device pixels, aspect kept, corners rounded by `radius` pixels.
-  const QImage& scaled(const QImage& src, QSize px, double radius = 0);
+  QImage scaled(const QImage& src, QSize px, double radius = 0);
+  // What `draw` paints inside `r` (the painter's coordinates, plus a pixel of fringe), drawn
+  // once into an image at the same sub-pixel phase and copied 1:1 afterwards. `key` names
+  // everything the drawing depends on besides `r`'s size and the painter's scale. Blending
+  // one drawing operation's result through a transparent image gives the same pixels as
+  // drawing it in place, so each overlapping operation gets its own piece (thin strokes, which
+  // may blend a pixel twice, are drawn in place). Something `moving` (the gliding highlight),
+  // or anything while the list glides, changes phase every frame and is drawn in place.
+  void piece(QPainter& p, std::string_view key, const QRectF& r, const std::function<void(QPainter&)>& draw,
+             bool moving = false);
+  void fill_rounded(QPainter& p, const QRectF& r, double radius, const QColor& color, bool moving = false);
+  void draw_image(QPainter& p, const QRectF& r, const QImage& img, std::string_view key);
+  // Elided texts by font size, mode and width: eliding shapes the whole text.
+  std::unordered_map<std::string, QString> elided_;
+  QString elided(const QString& text, double points, Qt::TextElideMode mode, double width);
 };
 
 }  // namespace mirvex

@@ -322,6 +322,57 @@ TEST_F(PanelTest, ScrollFadeClearsTheEdgeWhereContentContinues) {
   }
 }
 
+// Drawing is kept across summons as pictures; none may come back stale. After other themes,
+// densities and scroll positions, and with the same-sized window image and icon of row 0
+// replaced, the panel draws exactly what a fresh panel draws.
+TEST_F(PanelTest, KeptDrawingNeverShowsAStalePicture) {
+  auto picture = [](Panel& p, double scale) {
+    QImage img(p.window()->size() * scale, QImage::Format_ARGB32_Premultiplied);
+    img.setDevicePixelRatio(scale);
+    img.fill(Qt::transparent);
+    p.window()->render(&img, QPoint(), QRegion(), QWidget::DrawChildren);
+    return img;
+  };
+  auto differing = [](const QImage& a, const QImage& b) {
+    if (a.size() != b.size()) return -1;
+    int n = 0;
+    for (int y = 0; y < a.height(); ++y) {
+      for (int x = 0; x < a.width(); ++x) n += a.pixel(x, y) != b.pixel(x, y);
+    }
+    return n;
+  };
+  const std::vector<PanelItem> demo = shots::rows();  // icons, window images, chips, badges
+  std::vector<PanelItem> changed = demo;
+  ASSERT_FALSE(changed[0].image.isNull());
+  changed[0].image = changed[0].image.copy();
+  changed[0].image.fill(QColor(200, 40, 40));
+  changed[0].icon = changed[0].icon.copy();
+  changed[0].icon.fill(QColor(40, 200, 40));
+  for (Style style : {Style::Titles, Style::AppIcons, Style::Thumbnails}) {
+    Look light = look(style, 400);  // short enough to scroll
+    light.theme = Theme::Light;
+    Look dark = light;
+    dark.theme = Theme::Dark;
+    panel.render(demo, 0, light);
+    panel.rows_view()->origin = QPointF(0, 7.25);
+    for (double scale : {1.0, 2.0}) picture(panel, scale);
+    panel.render(demo, 1, dark);
+    for (double scale : {1.0, 2.0}) picture(panel, scale);
+
+    panel.render(changed, 0, dark);
+    Panel fresh;
+    fresh.set_reduce_motion([] { return true; });
+    fresh.render(changed, 0, dark);
+    for (QPointF origin : {QPointF(0, 0), QPointF(0, 7.5)}) {
+      panel.rows_view()->origin = fresh.rows_view()->origin = origin;
+      for (double scale : {1.0, 2.0}) {
+        EXPECT_EQ(differing(picture(panel, scale), picture(fresh, scale)), 0)
+            << "style " << int(style) << " scale " << scale << " origin " << origin.y();
+      }
+    }
+  }
+}
+
 TEST_F(PanelTest, ShotsWriteEveryStyleSizeAndTheme) {
   QTemporaryDir dir;
   ASSERT_TRUE(dir.isValid());
