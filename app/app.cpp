@@ -359,6 +359,8 @@ bool start(Launch launch) {
 
 int run(bool bench, std::vector<std::string> args) {
   auto panel = std::make_shared<Panel>();
+  panel->set_reduce_motion([] { return sys::port().reduce_motion(); });
+  panel->set_compositing([] { return sys::port().compositing(); });
   if (!start(Launch{bench, std::move(args), connected_hooks(panel), panel})) return 0;
   // For scripted runs: end the run loop a given time after start-up.
   if (const char* quit = std::getenv("MIRVEX_QUIT_AFTER_MS")) {

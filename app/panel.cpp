@@ -294,6 +294,13 @@ void Panel::layout() {
                          [this](std::string_view t, double pt) { return measure(t, pt); });
   const Rect& w = frames_.window;
   window_->setGeometry(QRect(int(w.x), int(w.y), int(w.w), int(w.h)));
+  if (compositing_ && !compositing_()) {
+    QPainterPath shape;
+    shape.addRoundedRect(QRectF(0, 0, w.w, w.h), look_->corner, look_->corner);
+    window_->setMask(QRegion(shape.toFillPolygon().toPolygon()));
+  } else {
+    window_->clearMask();
+  }
   rows_view_->setGeometry(q(frames_.scroll).toRect());
   rows_view_->hover_selects = look_->hover;
   rows_view_->scroll_selects = look_->scroll;

@@ -94,6 +94,10 @@ class Panel {
   // Where the system's reduce-motion setting is read, at each use (the application passes the
   // port's); with it on, frames and alphas are set without animation. Off by default.
   void set_reduce_motion(std::function<bool()> source) { reduce_motion_ = std::move(source); }
+  // Where to ask, at each layout, whether translucent windows are composited (the application
+  // passes the port's). Without compositing the window's rounded shape is cut with a mask, so
+  // its clear corners do not show black. Composited by default.
+  void set_compositing(std::function<bool()> source) { compositing_ = std::move(source); }
 
   bool shown() const { return shown_; }
   uint64_t generation() const { return generation_; }
@@ -138,6 +142,7 @@ class Panel {
   bool shown_ = false;
   uint64_t generation_ = 0;
   std::function<bool()> reduce_motion_;
+  std::function<bool()> compositing_;
   bool highlight_on_ = false;
   QRectF highlight_;
   QVariantAnimation highlight_anim_, scroll_anim_, alpha_anim_;

@@ -268,6 +268,10 @@ class Backend {
   virtual LoginStatus login_item_status() = 0;
   virtual std::optional<std::string> login_item_set(bool on) = 0;  // error text on failure
   virtual bool reduce_motion() = 0;
+  // Whether a compositing manager blends translucent windows with what lies below them. The
+  // home platform always does; without one (a bare X server) a translucent window's clear
+  // pixels show black, so rounded windows cut their shape instead.
+  virtual bool compositing() { return true; }
   virtual std::optional<Value> global_default(std::string_view key) = 0;
 };
 

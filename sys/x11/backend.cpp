@@ -99,6 +99,13 @@ bool X11::claim_instance() {
   return now && now->owner == own_;  // lost a race with another copy starting at once
 }
 
+bool X11::compositing() {
+  xcb_connection_t* c = conn_.c();
+  const xcb_atom_t sel = conn_.intern("_NET_WM_CM_S" + std::to_string(conn_.screen_number()));
+  auto owner = own(xcb_get_selection_owner_reply(c, xcb_get_selection_owner(c, sel), nullptr));
+  return owner && owner->owner != XCB_NONE;
+}
+
 // ---------------------------------------------------------------- events
 
 void X11::event_loop() {

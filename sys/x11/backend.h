@@ -102,6 +102,7 @@ class X11 final : public Backend {
   LoginStatus login_item_status() override;
   std::optional<std::string> login_item_set(bool on) override;
   bool reduce_motion() override { return false; }
+  bool compositing() override;
   std::optional<Value> global_default(std::string_view) override { return std::nullopt; }
 
   // Window-list layers derived from the window type.

@@ -97,6 +97,7 @@ Conn::Conn(const char* display) {
   xcb_screen_iterator_t it = xcb_setup_roots_iterator(xcb_get_setup(c_));
   for (int i = 0; i < screen_no && it.rem; ++i) xcb_screen_next(&it);
   screen_ = it.data;
+  screen_number_ = screen_no;
   std::array<xcb_intern_atom_cookie_t, ATOM_COUNT> cookies{};
   for (size_t i = 0; i < ATOM_COUNT; ++i)
     cookies[i] = xcb_intern_atom(c_, 0, static_cast<uint16_t>(std::strlen(ATOM_NAMES[i])), ATOM_NAMES[i]);

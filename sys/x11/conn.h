@@ -88,6 +88,7 @@ class Conn {
 
   xcb_connection_t* c() const { return c_; }
   xcb_screen_t* screen() const { return screen_; }
+  int screen_number() const { return screen_number_; }
   xcb_window_t root() const { return screen_->root; }
   xcb_atom_t atom(Atom a) const { return atoms_[a]; }
   xcb_atom_t intern(const std::string& name) const;
@@ -103,6 +104,7 @@ class Conn {
  private:
   xcb_connection_t* c_ = nullptr;
   xcb_screen_t* screen_ = nullptr;
+  int screen_number_ = 0;
   std::array<xcb_atom_t, ATOM_COUNT> atoms_{};
 };
 
