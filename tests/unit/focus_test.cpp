@@ -100,15 +100,9 @@ class FocusTest : public testing::Test {
     log::set_system_sink(nullptr);
   }
 
-  // Runs the main queue until `done` holds, giving the focusing thread real time.
   template <class F>
   void run_until(F done) {
-    const auto give_up = std::chrono::steady_clock::now() + 20s;
-    while (!done() && std::chrono::steady_clock::now() < give_up) {
-      harness().queue.run_due();
-      std::this_thread::sleep_for(1ms);
-    }
-    ASSERT_TRUE(done()) << "no completion";
+    ASSERT_TRUE(sys::sim::run_until(done)) << "no completion";
   }
 
   bool focus_now(const Entry& target) {

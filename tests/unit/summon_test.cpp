@@ -34,16 +34,9 @@ class SummonTest : public SpineTest {
 
   void input(const Input& i) { with_state([&](State& s) { on_input(s, i, std::chrono::steady_clock::now()); }); }
 
-  // Runs the main queue (virtual time stands still) until `done`, giving the focusing thread
-  // real time.
   template <class F>
   void run_until(F done) {
-    const auto give_up = std::chrono::steady_clock::now() + 20s;
-    while (!done() && std::chrono::steady_clock::now() < give_up) {
-      harness().queue.run_due();
-      std::this_thread::sleep_for(1ms);
-    }
-    ASSERT_TRUE(done());
+    ASSERT_TRUE(sys::sim::run_until(done));
   }
 
   std::vector<Wid> shown_wids() const {

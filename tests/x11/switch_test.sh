@@ -55,6 +55,18 @@ focus() {
   xdotool windowactivate --sync "$wid" 2>/dev/null
   wait_for '[ "$(active)" = "$wid" ]' || fail "could not focus $wid"
 }
+# Waits for WID to become the active window, then checks it.
+expect_active() {
+  local what=$1 wid=$2
+  wait_for '[ "$(active)" = "$wid" ]' || true
+  check "$what" "$wid" "$(active)"
+}
+# Two clients, "one" (a) and then "two" (b), with b in front.
+two_windows() {
+  a=$(client -t one -c one,One)
+  b=$(client -t two -c two,Two)
+  focus "$b"
+}
 # Holds MOD, presses Tab COUNT times, releases MOD, and waits for the focusing to report.
 switch() {
   local mod=$1 count=$2 before
@@ -80,17 +92,13 @@ dump)
   [ -n "$a$b" ] || fail "clients"
   ;;
 previous)
-  a=$(client -t one -c one,One)
-  b=$(client -t two -c two,Two)
-  focus "$b"
+  two_windows
   start_mirvex
   switch super 1
-  wait_for '[ "$(active)" = "$a" ]' || true
-  check "Super+Tab focuses the previous window" "$a" "$(active)"
+  expect_active "Super+Tab focuses the previous window" "$a"
   check "the window manager agrees" "$a" "$(net_active)"
   switch super 1
-  wait_for '[ "$(active)" = "$b" ]' || true
-  check "and back again" "$b" "$(active)"
+  expect_active "and back again" "$b"
   ;;
 third)
   a=$(client -t one -c one,One)
@@ -99,8 +107,7 @@ third)
   focus "$c"
   start_mirvex
   switch super 2
-  wait_for '[ "$(active)" = "$a" ]' || true
-  check "Super+Tab+Tab focuses the third window" "$a" "$(active)"
+  expect_active "Super+Tab+Tab focuses the third window" "$a"
   ;;
 same_app)
   # Two windows of one application (one process id) and one of another.
@@ -110,8 +117,7 @@ same_app)
   focus "$a2"
   start_mirvex
   switch alt 1
-  wait_for '[ "$(active)" = "$a1" ]' || true
-  check "Alt+Tab steps through the front application's windows only" "$a1" "$(active)"
+  expect_active "Alt+Tab steps through the front application's windows only" "$a1"
   [ -n "$other" ] || fail "clients"
   ;;
 desktop)
@@ -121,15 +127,12 @@ desktop)
   start_mirvex
   check "starts on the first desktop" 0 "$(xdotool get_desktop)"
   switch super 1
-  wait_for '[ "$(active)" = "$away" ]' || true
-  check "the window on the other desktop is focused" "$away" "$(active)" || tail "$log"
+  expect_active "the window on the other desktop is focused" "$away" || tail "$log"
   check "and its desktop is shown" 1 "$(xdotool get_desktop)"
   xdotool set_desktop 0
   ;;
 panel)
-  a=$(client -t one -c one,One)
-  b=$(client -t two -c two,Two)
-  focus "$b"
+  two_windows
   start_mirvex -delayMs 0
   xdotool keydown super key Tab
   wait_for '[ -n "$(xdotool search --onlyvisible --classname mirvex 2>/dev/null)" ]' || fail "no panel"
@@ -141,9 +144,7 @@ panel)
     "$(grep -o '^summon_ms=.* rows=[0-9]*' "$log" | sed 's/.* //' | tr '\n' ' ' | sed 's/ $//')"
   ;;
 grabs)
-  a=$(client -t one -c one,One)
-  b=$(client -t two -c two,Two)
-  focus "$b"
+  two_windows
   start_mirvex -delayMs 0
   # Killed in the middle of a session, while it holds the whole keyboard.
   xdotool keydown super key Tab
@@ -155,8 +156,7 @@ grabs)
   start_mirvex
   check "hot keys registered again" 4 "$(grep -c 'RegisterEventHotKey .* status 0' "$log")"
   switch super 1
-  wait_for '[ "$(active)" = "$a" ]' || true
-  check "and switching works" "$a" "$(active)"
+  expect_active "and switching works" "$a"
   ;;
 *)
   echo "unknown case $case_name"
