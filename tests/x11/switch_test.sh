@@ -133,7 +133,7 @@ desktop)
   ;;
 panel)
   two_windows
-  start_mirvex -delayMs 0
+  start_mirvex
   xdotool keydown super key Tab
   wait_for '[ -n "$(xdotool search --onlyvisible --classname mirvex 2>/dev/null)" ]' || fail "no panel"
   check "the open panel does not take focus" "$b" "$(active)"
@@ -145,7 +145,7 @@ panel)
   ;;
 grabs)
   two_windows
-  start_mirvex -delayMs 0
+  start_mirvex
   # Killed in the middle of a session, while it holds the whole keyboard.
   xdotool keydown super key Tab
   wait_for 'grep -q "^summon_ms=" "$log"' || fail "no summon"
