@@ -9,6 +9,7 @@ namespace mirvex::sys::x11 {
 
 AxResult<Value> X11::ax_copy(const AxElement& e, std::string_view attribute) {
   using R = AxResult<Value>;
+  settle_for(e);
   std::unique_lock lock(mu_);
   if (std::find(app_order_.begin(), app_order_.end(), e.pid) == app_order_.end())
     return R::fail(ax_error::INVALID_ELEMENT);
@@ -62,6 +63,7 @@ AxResult<Value> X11::ax_copy(const AxElement& e, std::string_view attribute) {
 }
 
 int32_t X11::ax_set(const AxElement& e, std::string_view attribute, const Value& value) {
+  settle_for(e);
   xcb_window_t w;
   {
     std::lock_guard lock(mu_);
@@ -92,6 +94,7 @@ int32_t X11::ax_set(const AxElement& e, std::string_view attribute, const Value&
 int32_t X11::ax_perform(const AxElement& e, std::string_view action) {
   const uint64_t button = e.id & (CLOSE_BUTTON | MINIMIZE_BUTTON);
   const auto w = xcb_window_t(e.id & ~(CLOSE_BUTTON | MINIMIZE_BUTTON));
+  settle_for(e);
   {
     std::lock_guard lock(mu_);
     auto it = clients_.find(w);
@@ -118,6 +121,7 @@ AxResult<AxElement> X11::ax_element_at(const AxElement&, Point) {
 }
 
 AxResult<AxObserverId> X11::ax_observer_create(Pid pid, AxCallback callback) {
+  settle_for(AxElement{pid, 0});
   std::lock_guard lock(mu_);
   if (std::find(app_order_.begin(), app_order_.end(), pid) == app_order_.end())
     return AxResult<AxObserverId>::fail(ax_error::INVALID_ELEMENT);
@@ -128,6 +132,7 @@ AxResult<AxObserverId> X11::ax_observer_create(Pid pid, AxCallback callback) {
 
 int32_t X11::ax_observer_add(AxObserverId observer, const AxElement& element, std::string_view notification,
                              int64_t context) {
+  settle_for(element);
   std::lock_guard lock(mu_);
   auto it = ax_observers_.find(observer);
   if (it == ax_observers_.end()) return ax_error::INVALID_OBSERVER;

@@ -128,6 +128,7 @@ void X11::handle(const xcb_generic_event_t* ev, Outbox& out) {
         if (e->atom == conn_.atom(MIRVEX_STAMP)) {
           std::lock_guard lock(mu_);
           stamp_ = e->time;
+          ++stamps_seen_;
           stamp_wake_.notify_all();
         }
       } else if (e->window == conn_.root()) {
@@ -464,13 +465,26 @@ uint32_t X11::mouse_buttons() {
 // ---------------------------------------------------------------- actions
 
 xcb_timestamp_t X11::server_time() {
+  if (std::this_thread::get_id() == events_.get_id()) return XCB_CURRENT_TIME;
   std::unique_lock lock(mu_);
-  stamp_.reset();
+  // Sent under the lock, so tickets follow the server's order of the requests and of their events.
+  const uint64_t ticket = ++stamps_asked_;
   xcb_change_property(conn_.c(), XCB_PROP_MODE_APPEND, own_, conn_.atom(MIRVEX_STAMP), XCB_ATOM_INTEGER, 32, 0, nullptr);
   xcb_flush(conn_.c());
-  if (!stamp_wake_.wait_for(lock, std::chrono::milliseconds(500), [&] { return stamp_.has_value(); }))
+  if (!stamp_wake_.wait_for(lock, std::chrono::milliseconds(500), [&] { return stamps_seen_ >= ticket; }))
     return XCB_CURRENT_TIME;
-  return *stamp_;
+  return stamp_;
+}
+
+void X11::settle_for(const AxElement& e) {
+  if (e.pid <= 0) return;  // the system-wide element, or nothing a client could own
+  {
+    std::lock_guard lock(mu_);
+    const auto w = xcb_window_t(e.id & ~(CLOSE_BUTTON | MINIMIZE_BUTTON));
+    if (std::find(app_order_.begin(), app_order_.end(), e.pid) != app_order_.end() && (w == 0 || clients_.count(w)))
+      return;
+  }
+  server_time();
 }
 
 void X11::activate(xcb_window_t w) {
@@ -498,6 +512,7 @@ std::vector<AppInfo> X11::running_apps() {
 }
 
 std::optional<AppInfo> X11::running_app(Pid pid) {
+  settle_for(AxElement{pid, 0});
   std::lock_guard lock(mu_);
   if (std::find(app_order_.begin(), app_order_.end(), pid) == app_order_.end()) return std::nullopt;
   return info_locked(pid);
@@ -615,6 +630,7 @@ bool X11::open_library(std::string_view path) { return path == SKYLIGHT || path 
 
 std::any X11::symbol(std::string_view name) {
   auto pid_known = [this](Pid pid) {
+    settle_for(AxElement{pid, 0});
     std::lock_guard lock(mu_);
     return std::find(app_order_.begin(), app_order_.end(), pid) != app_order_.end();
   };

@@ -152,7 +152,14 @@ class X11 final : public Backend {
   void ax_note_locked(Outbox& out, Pid pid, AxElement element, const char* name);
   std::vector<xcb_window_t> stacking() const;  // front to back
   uint32_t current_desktop() const;
+  // The server's time, read back through the event thread, which makes it a fence too: when
+  // it returns, the event thread has handled every event the server sent before the call.
+  // CURRENT_TIME when asked on the event thread itself (it would wait on itself) or after 500 ms.
   xcb_timestamp_t server_time();
+  // The event thread may not yet have seen a window the caller just read from the server (a
+  // fresh window list): when `e` names a process or window the client cache does not know,
+  // waits until the cache has caught up with the server.
+  void settle_for(const AxElement& e);
   void activate(xcb_window_t w);
   void iconify(xcb_window_t w);
   void set_state(xcb_window_t w, bool on, Atom state);
@@ -193,7 +200,9 @@ class X11 final : public Backend {
   std::vector<std::pair<uint32_t, NotifyProc>> connection_procs_, system_procs_;
   std::set<Wid> requested_;
   std::vector<xcb_window_t> stacking_;  // front to back, as last seen
-  std::optional<xcb_timestamp_t> stamp_;
+  // Timestamp requests in the order sent, and their PropertyNotify events in the order seen.
+  uint64_t stamps_asked_ = 0, stamps_seen_ = 0;
+  xcb_timestamp_t stamp_ = XCB_CURRENT_TIME;
   std::condition_variable stamp_wake_;
 
   // The event tap: one per process; its thread waits for events and timers.
