@@ -125,33 +125,28 @@ AxResult<AxObserverId> X11::ax_observer_create(Pid pid, AxCallback callback) {
   std::lock_guard lock(mu_);
   if (std::find(app_order_.begin(), app_order_.end(), pid) == app_order_.end())
     return AxResult<AxObserverId>::fail(ax_error::INVALID_ELEMENT);
-  const AxObserverId id = next_token_++;
-  ax_observers_[id] = Observer{pid, std::move(callback), {}, {}};
-  return id;
+  return hub_.ax_create(pid, std::move(callback));
 }
 
 int32_t X11::ax_observer_add(AxObserverId observer, const AxElement& element, std::string_view notification,
                              int64_t context) {
   settle_for(element);
-  std::lock_guard lock(mu_);
-  auto it = ax_observers_.find(observer);
-  if (it == ax_observers_.end()) return ax_error::INVALID_OBSERVER;
-  if (element.pid != it->second.pid) return ax_error::ILLEGAL_ARGUMENT;
-  if (element.id && !clients_.count(xcb_window_t(element.id))) return ax_error::INVALID_ELEMENT;
-  for (const Registration& r : it->second.registrations)
-    if (r.element == element && r.notification == notification) return ax_error::ALREADY_REGISTERED;
-  it->second.registrations.push_back(Registration{element, std::string(notification), context});
-  return ax_error::SUCCESS;
+  const std::optional<Pid> owner = hub_.ax_owner(observer);
+  if (!owner) return ax_error::INVALID_OBSERVER;
+  if (element.pid != *owner) return ax_error::ILLEGAL_ARGUMENT;
+  {
+    std::lock_guard lock(mu_);
+    if (element.id && !clients_.count(xcb_window_t(element.id))) return ax_error::INVALID_ELEMENT;
+  }
+  return hub_.ax_add(observer, element, notification, context);
 }
 
 void X11::ax_observer_schedule(AxObserverId observer, Dispatch dispatch) {
-  std::lock_guard lock(mu_);
-  if (auto it = ax_observers_.find(observer); it != ax_observers_.end()) it->second.dispatch = std::move(dispatch);
+  hub_.ax_schedule(observer, std::move(dispatch));
 }
 
 void X11::ax_observer_release(AxObserverId observer) {
-  std::lock_guard lock(mu_);
-  ax_observers_.erase(observer);
+  hub_.ax_release(observer);
 }
 
 }  // namespace mirvex::sys::x11

@@ -44,7 +44,7 @@ std::unique_ptr<Backend> open(MainQueue& queue, const char* display, std::string
   }
 }
 
-X11::X11(MainQueue& queue, const char* display) : queue_(queue), conn_(display) {
+X11::X11(MainQueue& queue, const char* display) : queue_(queue), conn_(display), hub_(queue) {
   xcb_connection_t* c = conn_.c();
   own_ = xcb_generate_id(c);
   const uint32_t own_mask = XCB_EVENT_MASK_PROPERTY_CHANGE;
@@ -140,13 +140,13 @@ void X11::handle(const xcb_generic_event_t* ev, Outbox& out) {
           std::lock_guard lock(mu_);
           if (d != desktop_) {
             desktop_ = d;
-            workspace_note_locked(out, note::SPACE_CHANGED, std::nullopt);
+            hub_.workspace_note(out, note::SPACE_CHANGED, std::nullopt);
           }
         }
       } else if (e->atom == conn_.atom(NET_WM_NAME) || e->atom == XCB_ATOM_WM_NAME) {
         std::lock_guard lock(mu_);
         if (auto it = clients_.find(e->window); it != clients_.end() && it->second.pid)
-          ax_note_locked(out, it->second.pid, AxElement{it->second.pid, e->window}, ax::TITLE_CHANGED);
+          hub_.ax_note(out, it->second.pid, AxElement{it->second.pid, e->window}, ax::TITLE_CHANGED);
       } else if (e->atom == conn_.atom(NET_WM_STATE) || e->atom == conn_.atom(WM_STATE)) {
         sync_client(e->window, out);
       }
@@ -194,11 +194,11 @@ void X11::sync_clients(Outbox& out) {
       ++it;
       continue;
     }
-    ws_note_locked(out, 804, it->first);
-    ws_note_locked(out, 1326, it->first);
-    requested_.erase(it->first);
+    hub_.ws_note(out, 804, it->first);
+    hub_.ws_note(out, 1326, it->first);
+    hub_.forget_window(it->first);
     if (Pid pid = it->second.pid) {
-      ax_note_locked(out, pid, AxElement{pid, it->first}, ax::ELEMENT_DESTROYED);
+      hub_.ax_note(out, pid, AxElement{pid, it->first}, ax::ELEMENT_DESTROYED);
       touched.insert(pid);
     }
     it = clients_.erase(it);
@@ -215,13 +215,13 @@ void X11::sync_clients(Outbox& out) {
     cl.regular = layer(conn_, p) == 0;
     cl.frame = p.frame();
     clients_[added[i]] = cl;
-    ws_note_locked(out, 1325, added[i]);
+    hub_.ws_note(out, 1325, added[i]);
     if (!cl.pid) continue;
     if (std::find(app_order_.begin(), app_order_.end(), cl.pid) == app_order_.end()) {
       app_order_.push_back(cl.pid);
-      workspace_note_locked(out, note::LAUNCHED, info_locked(cl.pid));
+      hub_.workspace_note(out, note::LAUNCHED, info_locked(cl.pid));
     }
-    ax_note_locked(out, cl.pid, AxElement{cl.pid, added[i]}, ax::WINDOW_CREATED);
+    hub_.ax_note(out, cl.pid, AxElement{cl.pid, added[i]}, ax::WINDOW_CREATED);
   }
   for (Pid pid : touched) {
     if (!windows_of_locked(pid).empty()) continue;
@@ -229,7 +229,7 @@ void X11::sync_clients(Outbox& out) {
     gone.terminated = true;
     app_order_.erase(std::remove(app_order_.begin(), app_order_.end(), pid), app_order_.end());
     hidden_by_us_.erase(pid);
-    workspace_note_locked(out, note::TERMINATED, gone);
+    hub_.workspace_note(out, note::TERMINATED, gone);
   }
 }
 
@@ -244,9 +244,9 @@ void X11::sync_active(Outbox& out) {
   const Pid before = pid_of(active_), after = pid_of(a);
   active_ = a;
   if (!after) return;
-  ax_note_locked(out, after, AxElement{after, a}, ax::FOCUSED_WINDOW_CHANGED);
-  ax_note_locked(out, after, AxElement{after, a}, ax::MAIN_WINDOW_CHANGED);
-  if (after != before) workspace_note_locked(out, note::ACTIVATED, info_locked(after));
+  hub_.ax_note(out, after, AxElement{after, a}, ax::FOCUSED_WINDOW_CHANGED);
+  hub_.ax_note(out, after, AxElement{after, a}, ax::MAIN_WINDOW_CHANGED);
+  if (after != before) hub_.workspace_note(out, note::ACTIVATED, info_locked(after));
 }
 
 void X11::sync_client(xcb_window_t w, Outbox& out) {
@@ -259,36 +259,10 @@ void X11::sync_client(xcb_window_t w, Outbox& out) {
   const bool full = p[0].has_state(conn_.atom(NET_WM_STATE_FULLSCREEN));
   const AxElement e{cl.pid, w};
   if (hidden != cl.hidden && cl.pid)
-    ax_note_locked(out, cl.pid, e, hidden ? ax::WINDOW_MINIATURIZED : ax::WINDOW_DEMINIATURIZED);
-  if (full != cl.fullscreen && cl.pid) ax_note_locked(out, cl.pid, e, ax::WINDOW_RESIZED);
+    hub_.ax_note(out, cl.pid, e, hidden ? ax::WINDOW_MINIATURIZED : ax::WINDOW_DEMINIATURIZED);
+  if (full != cl.fullscreen && cl.pid) hub_.ax_note(out, cl.pid, e, ax::WINDOW_RESIZED);
   cl.hidden = hidden;
   cl.fullscreen = full;
-}
-
-void X11::workspace_note_locked(Outbox& out, const char* name, std::optional<AppInfo> app) {
-  for (const auto& [token, entry] : workspace_observers_) {
-    if (entry.first != name) continue;
-    WorkspaceCallback cb = entry.second;
-    WorkspaceNote n{name, app};
-    out.push_back([this, cb, n] { queue_.post([cb, n] { cb(n); }); });
-  }
-}
-
-// Delivered to registrations on the element itself and on its application's element.
-void X11::ax_note_locked(Outbox& out, Pid pid, AxElement element, const char* name) {
-  const AxElement app{pid, 0};
-  for (const auto& [id, obs] : ax_observers_) {
-    if (obs.pid != pid || !obs.dispatch) continue;
-    for (const Registration& r : obs.registrations) {
-      if (r.notification != name || !(r.element == element || r.element == app)) continue;
-      AxCallback cb = obs.callback;
-      Dispatch dispatch = obs.dispatch;
-      std::string n = name;
-      int64_t ctx = r.context;
-      out.push_back([cb, dispatch, element, n, ctx] { dispatch([cb, element, n, ctx] { cb(element, n, ctx); }); });
-      break;  // one callback per observer
-    }
-  }
 }
 
 AppInfo X11::info_locked(Pid pid) const {
@@ -536,7 +510,7 @@ bool X11::app_hide(Pid pid) {
         iconify(w);
         mine.push_back(w);
       }
-    workspace_note_locked(out, note::HIDDEN, info_locked(pid));
+    hub_.workspace_note(out, note::HIDDEN, info_locked(pid));
   }
   for (Task& t : out) t();
   return true;
@@ -553,7 +527,7 @@ bool X11::app_unhide(Pid pid) {
       if (clients_.count(w)) xcb_map_window(conn_.c(), w);
     xcb_flush(conn_.c());
     hidden_by_us_.erase(it);
-    workspace_note_locked(out, note::UNHIDDEN, info_locked(pid));
+    hub_.workspace_note(out, note::UNHIDDEN, info_locked(pid));
   }
   for (Task& t : out) t();
   return true;
@@ -613,15 +587,11 @@ std::optional<Image> X11::app_icon(Pid pid) {
 }
 
 uint64_t X11::workspace_observe(std::string_view name, WorkspaceCallback callback) {
-  std::lock_guard lock(mu_);
-  const uint64_t token = next_token_++;
-  workspace_observers_[token] = {std::string(name), std::move(callback)};
-  return token;
+  return hub_.workspace_observe(name, std::move(callback));
 }
 
 void X11::workspace_unobserve(uint64_t token) {
-  std::lock_guard lock(mu_);
-  workspace_observers_.erase(token);
+  hub_.workspace_unobserve(token);
 }
 
 // ---------------------------------------------------------------- private functions
@@ -691,22 +661,10 @@ std::any X11::symbol(std::string_view name) {
     });
   // _NET_ACTIVE_WINDOW already gives the window the keyboard focus: the record needs no action.
   if (name == "SLPSPostEventRecordTo") return fn::SLPSPostEventRecordTo([](const Psn&, const EventRecord&) { return int32_t{0}; });
-  if (name == "SLSRegisterConnectionNotifyProc")
-    return fn::SLSRegisterConnectionNotifyProc([this](Cid, NotifyProc proc, uint32_t event) {
-      std::lock_guard lock(mu_);
-      connection_procs_.emplace_back(event, std::move(proc));
-      return int32_t{0};
-    });
-  if (name == "SLSRegisterNotifyProc")
-    return fn::SLSRegisterNotifyProc([this](NotifyProc proc, uint32_t event) {
-      std::lock_guard lock(mu_);
-      system_procs_.emplace_back(event, std::move(proc));
-      return int32_t{0};
-    });
+  if (auto registration = hub_.symbol(name); registration.has_value()) return registration;
   if (name == "SLSRequestNotificationsForWindows")
     return fn::SLSRequestNotificationsForWindows([this](Cid, const std::vector<Wid>& wids) {
-      std::lock_guard lock(mu_);
-      requested_ = std::set<Wid>(wids.begin(), wids.end());
+      hub_.request_windows(wids);
       return int32_t{0};
     });
   // Remote tokens do not exist on X11: every client window is in AXWindows already, so no

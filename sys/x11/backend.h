@@ -18,6 +18,7 @@
 #include <set>
 #include <thread>
 
+#include "sys/notify_hub.h"
 #include "sys/port.h"
 #include "sys/x11/conn.h"
 
@@ -118,17 +119,6 @@ class X11 final : public Backend {
     bool hidden = false, fullscreen = false, regular = false;
     Rect frame;  // last known, for the moved/resized window-server notifications
   };
-  struct Registration {
-    AxElement element;
-    std::string notification;
-    int64_t context;
-  };
-  struct Observer {
-    Pid pid = 0;
-    AxCallback callback;
-    Dispatch dispatch;
-    std::vector<Registration> registrations;
-  };
   struct HotKey {
     xcb_keycode_t keycode;
     uint16_t mods;
@@ -138,7 +128,7 @@ class X11 final : public Backend {
     Instant due;
     Task task;
   };
-  using Outbox = std::vector<Task>;
+  using Outbox = NotifyHub::Outbox;
 
   // backend.cpp
   void event_loop();
@@ -148,8 +138,6 @@ class X11 final : public Backend {
   void sync_client(xcb_window_t w, Outbox& out);
   AppInfo info_locked(Pid pid) const;
   std::vector<xcb_window_t> windows_of_locked(Pid pid) const;
-  void workspace_note_locked(Outbox& out, const char* name, std::optional<AppInfo> app);
-  void ax_note_locked(Outbox& out, Pid pid, AxElement element, const char* name);
   std::vector<xcb_window_t> stacking() const;  // front to back
   uint32_t current_desktop() const;
   // The server's time, read back through the event thread, which makes it a fence too: when
@@ -169,7 +157,6 @@ class X11 final : public Backend {
 
   // notify.cpp: window-server notifications (closed 804, moved 806, resized 807, reordered 808
   // for requested windows; created 1325 and destroyed 1326 for every client).
-  void ws_note_locked(Outbox& out, uint32_t event, Wid wid);
   void configured(xcb_window_t w, Outbox& out);
   void restacked(Outbox& out);
 
@@ -192,13 +179,10 @@ class X11 final : public Backend {
   xcb_window_t active_ = 0;
   std::optional<uint32_t> desktop_;
   std::map<Pid, std::vector<xcb_window_t>> hidden_by_us_;
-  uint64_t next_token_ = 1;
-  std::map<uint64_t, std::pair<std::string, WorkspaceCallback>> workspace_observers_;
-  std::map<AxObserverId, Observer> ax_observers_;
+  uint64_t next_token_ = 1;  // hot-key references
+  NotifyHub hub_;  // observers, notify procs and requested windows
   HotKeyHandler hotkey_handler_;
   std::map<HotKeyRef, HotKey> hotkeys_;
-  std::vector<std::pair<uint32_t, NotifyProc>> connection_procs_, system_procs_;
-  std::set<Wid> requested_;
   std::vector<xcb_window_t> stacking_;  // front to back, as last seen
   // Timestamp requests in the order sent, and their PropertyNotify events in the order seen.
   uint64_t stamps_asked_ = 0, stamps_seen_ = 0;

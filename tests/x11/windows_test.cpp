@@ -229,8 +229,8 @@ TEST_F(X11Test, OutsideClientsAreListedAndAWindowWithoutPidIsNoApplication) {
   EXPECT_EQ(x->running_app(term)->name, "XTerm");
   // xeyes sets no _NET_WM_PID: listed without an owner, and no running application for it.
   EXPECT_EQ(*e->get(wl::OWNER_NAME)->string(), "XEyes");
-  if (!e->get(wl::OWNER_PID))
-    for (const AppInfo& a : x->running_apps()) EXPECT_NE(a.name, "XEyes");
+  EXPECT_FALSE(e->get(wl::OWNER_PID));
+  for (const AppInfo& a : x->running_apps()) EXPECT_NE(a.name, "XEyes");
 }
 
 TEST_F(X11Test, WindowServerNotificationsAndTheRequiredPrivateFunctions) {
