@@ -79,10 +79,7 @@ int32_t X11::ax_set(const AxElement& e, std::string_view attribute, const Value&
   if (!on) return ax_error::ILLEGAL_ARGUMENT;
   if (attribute == ax::MINIMIZED) {
     if (*on) iconify(w);
-    else {
-      xcb_map_window(conn_.c(), w);  // the window manager restores an iconic client it is asked to map
-      xcb_flush(conn_.c());
-    }
+    else deiconify(w);
   } else if (attribute == ax::FULLSCREEN) {
     set_state(w, *on, NET_WM_STATE_FULLSCREEN);
   } else if (*on) {

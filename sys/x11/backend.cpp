@@ -134,7 +134,10 @@ void X11::handle(const xcb_generic_event_t* ev, Outbox& out) {
       } else if (e->window == conn_.root()) {
         if (e->atom == conn_.atom(NET_CLIENT_LIST)) sync_clients(out);
         else if (e->atom == conn_.atom(NET_ACTIVE_WINDOW)) sync_active(out);
-        else if (e->atom == conn_.atom(NET_CLIENT_LIST_STACKING)) restacked(out);
+        else if (e->atom == conn_.atom(NET_CLIENT_LIST_STACKING)) {
+          sync_clients(out);
+          restacked(out);
+        }
         else if (e->atom == conn_.atom(NET_CURRENT_DESKTOP)) {
           auto d = conn_.cardinal(conn_.root(), NET_CURRENT_DESKTOP);
           std::lock_guard lock(mu_);
@@ -176,6 +179,10 @@ void X11::handle(const xcb_generic_event_t* ev, Outbox& out) {
 void X11::sync_clients(Outbox& out) {
   xcb_connection_t* c = conn_.c();
   auto list = conn_.cardinals(conn_.root(), NET_CLIENT_LIST);
+  // The window manager publishes the stacking list and the client list one after the other,
+  // in either order: a window in either is managed (the window list reads the stacking one).
+  for (xcb_window_t w : conn_.cardinals(conn_.root(), NET_CLIENT_LIST_STACKING))
+    if (std::find(list.begin(), list.end(), w) == list.end()) list.push_back(w);
   std::vector<xcb_window_t> added;
   {
     std::lock_guard lock(mu_);
@@ -472,6 +479,18 @@ void X11::activate(xcb_window_t w) {
 
 void X11::iconify(xcb_window_t w) { conn_.root_message(w, WM_CHANGE_STATE, {3, 0, 0, 0, 0}); }
 
+void X11::deiconify(xcb_window_t w) {
+  for (int i = 0; i < 50; ++i) {
+    auto p = conn_.props({w});
+    if (!p[0].exists) return;
+    const bool iconic = p[0].has_state(conn_.atom(NET_WM_STATE_HIDDEN)) || p[0].wm_state == 3u;
+    if (!iconic || !p[0].mapped) break;  // not minimised (nothing to do), or ready for the request
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  xcb_map_window(conn_.c(), w);
+  xcb_flush(conn_.c());
+}
+
 void X11::set_state(xcb_window_t w, bool on, Atom state) {
   conn_.root_message(w, NET_WM_STATE, {on ? 1u : 0u, conn_.atom(state), 0, 2, 0});
 }
@@ -518,17 +537,18 @@ bool X11::app_hide(Pid pid) {
 
 bool X11::app_unhide(Pid pid) {
   Outbox out;
+  std::vector<xcb_window_t> restore;
   {
     std::lock_guard lock(mu_);
     auto it = hidden_by_us_.find(pid);
     if (it == hidden_by_us_.end()) return false;
     // Only the windows the hide minimised come back; ones the user minimised stay so.
     for (xcb_window_t w : it->second)
-      if (clients_.count(w)) xcb_map_window(conn_.c(), w);
-    xcb_flush(conn_.c());
+      if (clients_.count(w)) restore.push_back(w);
     hidden_by_us_.erase(it);
     hub_.workspace_note(out, note::UNHIDDEN, info_locked(pid));
   }
+  for (xcb_window_t w : restore) deiconify(w);  // reads the server: outside the lock
   for (Task& t : out) t();
   return true;
 }

@@ -133,7 +133,7 @@ class X11 final : public Backend {
   // backend.cpp
   void event_loop();
   void handle(const xcb_generic_event_t* ev, Outbox& out);
-  void sync_clients(Outbox& out);  // re-reads _NET_CLIENT_LIST
+  void sync_clients(Outbox& out);  // re-reads _NET_CLIENT_LIST and _NET_CLIENT_LIST_STACKING
   void sync_active(Outbox& out);
   void sync_client(xcb_window_t w, Outbox& out);
   AppInfo info_locked(Pid pid) const;
@@ -150,6 +150,10 @@ class X11 final : public Backend {
   void settle_for(const AxElement& e);
   void activate(xcb_window_t w);
   void iconify(xcb_window_t w);
+  // Restores an iconic client: the window manager deiconifies a client that asks to be mapped,
+  // but a map request reaches it only once the client is unmapped. A restore right after a
+  // minimise first waits (500 ms at most) for the window manager to finish iconifying.
+  void deiconify(xcb_window_t w);
   void set_state(xcb_window_t w, bool on, Atom state);
   Value entry(xcb_window_t w, const Props& p) const;
   static int32_t layer(const Conn& c, const Props& p);

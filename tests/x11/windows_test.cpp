@@ -132,9 +132,9 @@ TEST_F(X11Test, ApplicationsActivationAndTermination) {
 TEST_F(X11Test, AccessibilityMinimiseRestoreHideAndClose) {
   Client a = start({"-t", "first", "-c", "m,M"});
   const AxElement win{a.pid, a.wid};
-  EXPECT_EQ(*x->ax_copy(win, ax::TITLE).value().string(), "first");
-  EXPECT_EQ(*x->ax_copy(win, ax::SUBROLE).value().string(), ax::STANDARD_WINDOW);
-  EXPECT_EQ(x->ax_copy(win, ax::MINIMIZED).value(), Value(false));
+  EXPECT_EQ(attr(win, ax::TITLE), Value("first"));
+  EXPECT_EQ(attr(win, ax::SUBROLE), Value(ax::STANDARD_WINDOW));
+  EXPECT_EQ(attr(win, ax::MINIMIZED), Value(false));
   auto windows = x->ax_copy(x->ax_app(a.pid), ax::WINDOWS);
   ASSERT_TRUE(windows.ok());
   EXPECT_EQ(windows.value(), Value(Array{Value(win)}));
@@ -151,7 +151,7 @@ TEST_F(X11Test, AccessibilityMinimiseRestoreHideAndClose) {
     return find_entry(*l, a.wid) != nullptr;
   };
   ASSERT_EQ(x->ax_set(win, ax::MINIMIZED, Value(true)), ax_error::SUCCESS);
-  EXPECT_TRUE(wait([&] { return x->ax_copy(win, ax::MINIMIZED).value() == Value(true); }));
+  EXPECT_TRUE(wait([&] { return attr(win, ax::MINIMIZED) == Value(true); }));
   EXPECT_TRUE(wait([&] { return !onscreen(); }));
   ASSERT_EQ(x->ax_set(win, ax::MINIMIZED, Value(false)), ax_error::SUCCESS);
   EXPECT_TRUE(wait([&] { return onscreen(); }));
@@ -162,18 +162,18 @@ TEST_F(X11Test, AccessibilityMinimiseRestoreHideAndClose) {
   }));
 
   ASSERT_EQ(x->ax_set(win, ax::FULLSCREEN, Value(true)), ax_error::SUCCESS);
-  EXPECT_TRUE(wait([&] { return x->ax_copy(win, ax::FULLSCREEN).value() == Value(true); }));
+  EXPECT_TRUE(wait([&] { return attr(win, ax::FULLSCREEN) == Value(true); }));
   EXPECT_TRUE(wait([&] {
     const auto list = x->window_list(0, 0);  // the entry points into it: keep it alive
     const Value* e = find_entry(*list, a.wid);
     return e && rect_from_dict(*e->get(wl::BOUNDS)) == Rect{0, 0, 1280, 800};
   })) << "full screen covers the screen";
   ASSERT_EQ(x->ax_set(win, ax::FULLSCREEN, Value(false)), ax_error::SUCCESS);
-  EXPECT_TRUE(wait([&] { return x->ax_copy(win, ax::FULLSCREEN).value() == Value(false); }));
+  EXPECT_TRUE(wait([&] { return attr(win, ax::FULLSCREEN) == Value(false); }));
 
   run("xdotool set_window --name renamed " + std::to_string(a.wid));
   EXPECT_TRUE(wait([&] { return std::count(notes.begin(), notes.end(), ax::TITLE_CHANGED) > 0; }));
-  EXPECT_EQ(*x->ax_copy(win, ax::TITLE).value().string(), "renamed");
+  EXPECT_EQ(attr(win, ax::TITLE), Value("renamed"));
 
   // Hide minimises every window and remembers them; unhide brings back exactly those.
   ASSERT_TRUE(x->app_hide(a.pid));
