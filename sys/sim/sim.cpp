@@ -47,7 +47,7 @@ Image solid(int w, int h, uint32_t argb) {
 
 }  // namespace
 
-Sim::Sim(MainQueue& queue, Desktop desktop) : queue_(queue), d_(std::move(desktop)) {}
+Sim::Sim(MainQueue& queue, Desktop desktop) : queue_(queue), d_(std::move(desktop)), hub_(queue) {}
 
 Sim::~Sim() {
   std::unique_lock lock(mu_);
@@ -195,59 +195,20 @@ auto Sim::change(F&& f) {
   }
 }
 
-void Sim::workspace_note_locked(Outbox& out, const char* name, std::optional<AppInfo> app) {
-  for (const auto& [token, entry] : workspace_observers_) {
-    if (entry.first != name) continue;
-    WorkspaceCallback cb = entry.second;
-    WorkspaceNote n{name, app};
-    out.push_back([this, cb, n] { queue_.post([cb, n] { cb(n); }); });
-  }
-}
-
-// Delivered to registrations on the element itself and on its application's element, which
-// on the platform covers the application's children too.
-void Sim::ax_note_locked(Outbox& out, Pid pid, AxElement element, const char* name) {
-  const AxElement app{pid, 0};
-  for (const auto& [id, obs] : ax_observers_) {
-    if (obs.pid != pid || !obs.dispatch) continue;
-    for (const Registration& r : obs.registrations) {
-      if (r.notification != name || !(r.element == element || r.element == app)) continue;
-      AxCallback cb = obs.callback;
-      Dispatch dispatch = obs.dispatch;
-      std::string n = name;
-      int64_t ctx = r.context;
-      out.push_back([cb, dispatch, element, n, ctx] { dispatch([cb, element, n, ctx] { cb(element, n, ctx); }); });
-      break;  // one callback per observer
-    }
-  }
-}
-
-void Sim::ws_note_locked(Outbox& out, uint32_t event, Wid wid) {
-  const bool system = event == 1325 || event == 1326;
-  if (!system && !requested_.count(wid)) return;
-  std::vector<uint8_t> data(system ? 16 : 8, 0);
-  std::memcpy(data.data() + (system ? 8 : 0), &wid, sizeof wid);  // little-endian hosts only
-  for (const auto& [ev, proc] : system ? system_procs_ : connection_procs_) {
-    if (ev != event) continue;
-    NotifyProc p = proc;
-    out.push_back([this, p, event, data] { queue_.post([p, event, data] { p(event, data); }); });
-  }
-}
-
 // ---------------------------------------------------------------- changes by test code
 
 void Sim::activate_locked(Outbox& out, Pid pid) {
   App* a = app_locked(pid);
   if (!a) return;
   d_.front = pid;
-  workspace_note_locked(out, note::ACTIVATED, info_locked(*a));
+  hub_.workspace_note(out, note::ACTIVATED, info_locked(*a));
 }
 
 void Sim::hide_locked(Outbox& out, Pid pid, bool hidden) {
   App* a = app_locked(pid);
   if (!a || a->hidden == hidden) return;
   a->hidden = hidden;
-  workspace_note_locked(out, hidden ? note::HIDDEN : note::UNHIDDEN, info_locked(*a));
+  hub_.workspace_note(out, hidden ? note::HIDDEN : note::UNHIDDEN, info_locked(*a));
 }
 
 void Sim::terminate_locked(Outbox& out, Pid pid) {
@@ -259,27 +220,27 @@ void Sim::terminate_locked(Outbox& out, Pid pid) {
   // reports its windows destroyed.
   for (const Window& w : d_.windows)
     if (w.pid == pid) {
-      ws_note_locked(out, 804, w.wid);
-      ws_note_locked(out, 1326, w.wid);
-      requested_.erase(w.wid);
+      hub_.ws_note(out, 804, w.wid);
+      hub_.ws_note(out, 1326, w.wid);
+      hub_.forget_window(w.wid);
     }
   std::erase_if(d_.apps, [pid](const App& x) { return x.pid == pid; });
   std::erase_if(d_.windows, [pid](const Window& w) { return w.pid == pid; });
   if (d_.front == pid) d_.front.reset();
-  workspace_note_locked(out, note::TERMINATED, std::move(info));
+  hub_.workspace_note(out, note::TERMINATED, std::move(info));
 }
 
 void Sim::set_minimized_locked(Outbox& out, Window& w, bool on) {
   if (w.minimized == on) return;
   w.minimized = on;
-  ax_note_locked(out, w.pid, element_of(w), on ? ax::WINDOW_MINIATURIZED : ax::WINDOW_DEMINIATURIZED);
+  hub_.ax_note(out, w.pid, element_of(w), on ? ax::WINDOW_MINIATURIZED : ax::WINDOW_DEMINIATURIZED);
 }
 
 void Sim::launch(App app) {
   change([&](Outbox& out) {
     if (app_locked(app.pid)) return;
     d_.apps.push_back(app);
-    workspace_note_locked(out, note::LAUNCHED, info_locked(d_.apps.back()));
+    hub_.workspace_note(out, note::LAUNCHED, info_locked(d_.apps.back()));
   });
 }
 
@@ -305,7 +266,7 @@ void Sim::switch_space(SpaceId id) {
       for (const Space& s : d.spaces)
         if (s.id == id && d.current != id) {
           d.current = id;
-          workspace_note_locked(out, note::SPACE_CHANGED, std::nullopt);
+          hub_.workspace_note(out, note::SPACE_CHANGED, std::nullopt);
         }
   });
 }
@@ -314,8 +275,8 @@ void Sim::create_window(Window w) {
   change([&](Outbox& out) {
     if (window_locked(w.wid)) return;
     d_.windows.insert(d_.windows.begin(), w);
-    ax_note_locked(out, w.pid, element_of(w), ax::WINDOW_CREATED);
-    ws_note_locked(out, 1325, w.wid);
+    hub_.ax_note(out, w.pid, element_of(w), ax::WINDOW_CREATED);
+    hub_.ws_note(out, 1325, w.wid);
   });
 }
 
@@ -323,13 +284,13 @@ void Sim::destroy_window(Wid wid) {
   change([&](Outbox& out) {
     Window* w = window_locked(wid);
     if (!w) return;
-    ax_note_locked(out, w->pid, element_of(*w), ax::ELEMENT_DESTROYED);
-    ws_note_locked(out, 804, wid);
-    ws_note_locked(out, 1326, wid);
+    hub_.ax_note(out, w->pid, element_of(*w), ax::ELEMENT_DESTROYED);
+    hub_.ws_note(out, 804, wid);
+    hub_.ws_note(out, 1326, wid);
     for (App& a : d_.apps)
       if (a.focused == wid) a.focused.reset();
     std::erase_if(d_.windows, [wid](const Window& x) { return x.wid == wid; });
-    requested_.erase(wid);
+    hub_.forget_window(wid);
   });
 }
 
@@ -344,7 +305,7 @@ void Sim::set_fullscreen(Wid wid, bool on) {
     Window* w = window_locked(wid);
     if (!w || w->fullscreen == on) return;
     w->fullscreen = on;
-    ax_note_locked(out, w->pid, element_of(*w), ax::WINDOW_RESIZED);
+    hub_.ax_note(out, w->pid, element_of(*w), ax::WINDOW_RESIZED);
   });
 }
 
@@ -354,8 +315,8 @@ void Sim::set_bounds(Wid wid, Rect bounds) {
     if (!w || w->bounds == bounds) return;
     const bool resized = w->bounds.w != bounds.w || w->bounds.h != bounds.h;
     w->bounds = bounds;
-    if (resized) ax_note_locked(out, w->pid, element_of(*w), ax::WINDOW_RESIZED);
-    ws_note_locked(out, resized ? 807 : 806, wid);
+    if (resized) hub_.ax_note(out, w->pid, element_of(*w), ax::WINDOW_RESIZED);
+    hub_.ws_note(out, resized ? 807 : 806, wid);
   });
 }
 
@@ -364,7 +325,7 @@ void Sim::set_title(Wid wid, std::string title) {
     Window* w = window_locked(wid);
     if (!w || w->title == title) return;
     w->title = std::move(title);
-    ax_note_locked(out, w->pid, element_of(*w), ax::TITLE_CHANGED);
+    hub_.ax_note(out, w->pid, element_of(*w), ax::TITLE_CHANGED);
   });
 }
 
@@ -373,7 +334,7 @@ void Sim::raise(Wid wid) {
     auto it = std::find_if(d_.windows.begin(), d_.windows.end(), [wid](const Window& w) { return w.wid == wid; });
     if (it == d_.windows.end()) return;
     std::rotate(d_.windows.begin(), it, it + 1);
-    ws_note_locked(out, 808, wid);
+    hub_.ws_note(out, 808, wid);
   });
 }
 
@@ -523,7 +484,7 @@ std::any Sim::symbol(std::string_view name) {
           App* a = app_locked(*pid);
           if (!a->ignores_event_records && a->focused != wid) {
             a->focused = wid;
-            ax_note_locked(out, *pid, element_of(*w), ax::FOCUSED_WINDOW_CHANGED);
+            hub_.ax_note(out, *pid, element_of(*w), ax::FOCUSED_WINDOW_CHANGED);
           }
         }
         return int32_t{0};
@@ -556,22 +517,11 @@ std::any Sim::symbol(std::string_view name) {
       if (Window* w = window_of_element_locked(AxElement{pid, number})) return element_of(*w);
       return std::nullopt;
     });
-  if (name == "SLSRegisterConnectionNotifyProc")
-    return fn::SLSRegisterConnectionNotifyProc([this](Cid, NotifyProc proc, uint32_t event) {
-      std::lock_guard lock(mu_);
-      connection_procs_.emplace_back(event, std::move(proc));
-      return int32_t{0};
-    });
-  if (name == "SLSRegisterNotifyProc")
-    return fn::SLSRegisterNotifyProc([this](NotifyProc proc, uint32_t event) {
-      std::lock_guard lock(mu_);
-      system_procs_.emplace_back(event, std::move(proc));
-      return int32_t{0};
-    });
+  if (auto registration = hub_.symbol(name); registration.has_value()) return registration;
   if (name == "SLSRequestNotificationsForWindows")
     return fn::SLSRequestNotificationsForWindows([this](Cid, const std::vector<Wid>& wids) {
       std::lock_guard lock(mu_);
-      requested_ = std::set<Wid>(wids.begin(), wids.end());
+      hub_.request_windows(wids);
       journal_.notification_requests.push_back(wids);
       return int32_t{0};
     });
@@ -775,15 +725,11 @@ std::optional<Image> Sim::app_icon(Pid pid) {
 }
 
 uint64_t Sim::workspace_observe(std::string_view name, WorkspaceCallback callback) {
-  std::lock_guard lock(mu_);
-  uint64_t token = next_token_++;
-  workspace_observers_[token] = {std::string(name), std::move(callback)};
-  return token;
+  return hub_.workspace_observe(name, std::move(callback));
 }
 
 void Sim::workspace_unobserve(uint64_t token) {
-  std::lock_guard lock(mu_);
-  workspace_observers_.erase(token);
+  hub_.workspace_unobserve(token);
 }
 
 // Opening an installed application that is not running launches it with the next free pid.
@@ -801,7 +747,7 @@ bool Sim::open_url(std::string_view url) {
       launched.bundle_id = i.bundle_id;
       launched.bundle_path = i.path;
       d_.apps.push_back(std::move(launched));
-      workspace_note_locked(out, note::LAUNCHED, info_locked(d_.apps.back()));
+      hub_.workspace_note(out, note::LAUNCHED, info_locked(d_.apps.back()));
       activate_locked(out, pid);
       break;
     }
@@ -914,11 +860,11 @@ int32_t Sim::ax_set(const AxElement& e, std::string_view attribute, const Value&
     } else if (attribute == ax::FULLSCREEN) {
       if (w->fullscreen != *on) {
         w->fullscreen = *on;
-        ax_note_locked(out, w->pid, element_of(*w), ax::WINDOW_RESIZED);
+        hub_.ax_note(out, w->pid, element_of(*w), ax::WINDOW_RESIZED);
       }
     } else if (*on && a->focused != w->wid) {  // AXMain
       a->focused = w->wid;
-      ax_note_locked(out, w->pid, element_of(*w), ax::MAIN_WINDOW_CHANGED);
+      hub_.ax_note(out, w->pid, element_of(*w), ax::MAIN_WINDOW_CHANGED);
     }
     return ax_error::SUCCESS;
   });
@@ -978,38 +924,33 @@ AxResult<AxElement> Sim::ax_element_at(const AxElement& app, Point p) {
 AxResult<AxObserverId> Sim::ax_observer_create(Pid pid, AxCallback callback) {
   std::lock_guard lock(mu_);
   if (!app_locked(pid)) return AxResult<AxObserverId>::fail(ax_error::INVALID_ELEMENT);
-  AxObserverId id = next_token_++;
-  ax_observers_[id] = Observer{pid, std::move(callback), nullptr, {}};
-  return id;
+  return hub_.ax_create(pid, std::move(callback));
 }
 
 int32_t Sim::ax_observer_add(AxObserverId observer, const AxElement& element, std::string_view notification,
                              int64_t context) {
   std::unique_lock lock(mu_);
   App* a = ax_target_locked(lock, element.pid);
-  auto it = ax_observers_.find(observer);
-  if (it == ax_observers_.end()) return ax_error::INVALID_OBSERVER;
-  if (!a || element.pid != it->second.pid) return ax_error::INVALID_ELEMENT;
+  const std::optional<Pid> owner = hub_.ax_owner(observer);
+  if (!owner) return ax_error::INVALID_OBSERVER;
+  if (!a || element.pid != *owner) return ax_error::INVALID_ELEMENT;
   if (a->hung) return ax_error::CANNOT_COMPLETE;
-  for (const Registration& r : it->second.registrations)
-    if (r.element == element && r.notification == notification) return ax_error::ALREADY_REGISTERED;
-  if (auto scripted = a->register_errors.find(std::string(notification)); scripted != a->register_errors.end()) {
-    if (scripted->second == ax_error::ALREADY_REGISTERED)
-      it->second.registrations.push_back(Registration{element, std::string(notification), context});
-    return scripted->second;
+  auto scripted = a->register_errors.find(std::string(notification));
+  if (scripted == a->register_errors.end()) return hub_.ax_add(observer, element, notification, context);
+  // A scripted "already registered" still registers (the platform's quirk); other errors do not.
+  if (scripted->second == ax_error::ALREADY_REGISTERED) {
+    hub_.ax_add(observer, element, notification, context);
+    return ax_error::ALREADY_REGISTERED;
   }
-  it->second.registrations.push_back(Registration{element, std::string(notification), context});
-  return ax_error::SUCCESS;
+  return hub_.ax_registered(observer, element, notification) ? ax_error::ALREADY_REGISTERED : scripted->second;
 }
 
 void Sim::ax_observer_schedule(AxObserverId observer, Dispatch dispatch) {
-  std::lock_guard lock(mu_);
-  if (auto it = ax_observers_.find(observer); it != ax_observers_.end()) it->second.dispatch = std::move(dispatch);
+  hub_.ax_schedule(observer, std::move(dispatch));
 }
 
 void Sim::ax_observer_release(AxObserverId observer) {
-  std::lock_guard lock(mu_);
-  ax_observers_.erase(observer);
+  hub_.ax_release(observer);
 }
 
 // ---------------------------------------------------------------- accessibility scripting
@@ -1073,7 +1014,7 @@ void Sim::expose(Pid dock, const char* notification) {
   Outbox out;
   {
     std::lock_guard lock(mu_);
-    if (app_locked(dock)) ax_note_locked(out, dock, AxElement{dock, 0}, notification);
+    if (app_locked(dock)) hub_.ax_note(out, dock, AxElement{dock, 0}, notification);
   }
   flush(out);
 }

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "sys/notify_hub.h"
 #include "sys/port.h"
 #include "sys/sim/desktop.h"
 
@@ -204,19 +205,8 @@ class Sim final : public Backend {
   static constexpr uint64_t DOCK_LIST = 4ull << 48;
 
  private:
-  struct Registration {
-    AxElement element;
-    std::string notification;
-    int64_t context;
-  };
-  struct Observer {
-    Pid pid = 0;
-    AxCallback callback;
-    Dispatch dispatch;
-    std::vector<Registration> registrations;
-  };
   // Work collected under the lock and run after it is released.
-  using Outbox = std::vector<Task>;
+  using Outbox = NotifyHub::Outbox;
 
   // All private helpers expect mu_ held.
   App* app_locked(Pid pid);
@@ -228,9 +218,6 @@ class Sim final : public Backend {
   bool ax_listed_locked(const Window& w) const;
   Value entry_locked(const Window& w) const;
   Value display_spaces_locked() const;
-  void workspace_note_locked(Outbox& out, const char* name, std::optional<AppInfo> app);
-  void ax_note_locked(Outbox& out, Pid pid, AxElement element, const char* name);
-  void ws_note_locked(Outbox& out, uint32_t event, Wid wid);
   void activate_locked(Outbox& out, Pid pid);
   void hide_locked(Outbox& out, Pid pid, bool hidden);
   void terminate_locked(Outbox& out, Pid pid);
@@ -251,12 +238,8 @@ class Sim final : public Backend {
   Desktop d_;
   Journal journal_;
   float default_timeout_ = 0;
-  uint64_t next_token_ = 1;
-  std::map<uint64_t, std::pair<std::string, WorkspaceCallback>> workspace_observers_;
-  std::map<AxObserverId, Observer> ax_observers_;
-  std::vector<std::pair<uint32_t, NotifyProc>> connection_procs_;
-  std::vector<std::pair<uint32_t, NotifyProc>> system_procs_;
-  std::set<Wid> requested_;
+  uint64_t next_token_ = 1;  // hot-key references
+  NotifyHub hub_;  // observers, notify procs and requested windows
   HotKeyHandler hotkey_handler_;
   std::map<HotKeyRef, std::pair<std::pair<uint32_t, uint32_t>, HotKeyId>> hotkeys_;
   // The event tap: one tap; its thread waits for events and timers.

@@ -9,6 +9,7 @@ namespace mirvex::sys::x11 {
 
 AxResult<Value> X11::ax_copy(const AxElement& e, std::string_view attribute) {
   using R = AxResult<Value>;
+  settle_for(e);
   std::unique_lock lock(mu_);
   if (std::find(app_order_.begin(), app_order_.end(), e.pid) == app_order_.end())
     return R::fail(ax_error::INVALID_ELEMENT);
@@ -62,6 +63,7 @@ AxResult<Value> X11::ax_copy(const AxElement& e, std::string_view attribute) {
 }
 
 int32_t X11::ax_set(const AxElement& e, std::string_view attribute, const Value& value) {
+  settle_for(e);
   xcb_window_t w;
   {
     std::lock_guard lock(mu_);
@@ -77,10 +79,7 @@ int32_t X11::ax_set(const AxElement& e, std::string_view attribute, const Value&
   if (!on) return ax_error::ILLEGAL_ARGUMENT;
   if (attribute == ax::MINIMIZED) {
     if (*on) iconify(w);
-    else {
-      xcb_map_window(conn_.c(), w);  // the window manager restores an iconic client it is asked to map
-      xcb_flush(conn_.c());
-    }
+    else deiconify(w);
   } else if (attribute == ax::FULLSCREEN) {
     set_state(w, *on, NET_WM_STATE_FULLSCREEN);
   } else if (*on) {
@@ -92,6 +91,7 @@ int32_t X11::ax_set(const AxElement& e, std::string_view attribute, const Value&
 int32_t X11::ax_perform(const AxElement& e, std::string_view action) {
   const uint64_t button = e.id & (CLOSE_BUTTON | MINIMIZE_BUTTON);
   const auto w = xcb_window_t(e.id & ~(CLOSE_BUTTON | MINIMIZE_BUTTON));
+  settle_for(e);
   {
     std::lock_guard lock(mu_);
     auto it = clients_.find(w);
@@ -118,35 +118,32 @@ AxResult<AxElement> X11::ax_element_at(const AxElement&, Point) {
 }
 
 AxResult<AxObserverId> X11::ax_observer_create(Pid pid, AxCallback callback) {
+  settle_for(AxElement{pid, 0});
   std::lock_guard lock(mu_);
   if (std::find(app_order_.begin(), app_order_.end(), pid) == app_order_.end())
     return AxResult<AxObserverId>::fail(ax_error::INVALID_ELEMENT);
-  const AxObserverId id = next_token_++;
-  ax_observers_[id] = Observer{pid, std::move(callback), {}, {}};
-  return id;
+  return hub_.ax_create(pid, std::move(callback));
 }
 
 int32_t X11::ax_observer_add(AxObserverId observer, const AxElement& element, std::string_view notification,
                              int64_t context) {
-  std::lock_guard lock(mu_);
-  auto it = ax_observers_.find(observer);
-  if (it == ax_observers_.end()) return ax_error::INVALID_OBSERVER;
-  if (element.pid != it->second.pid) return ax_error::ILLEGAL_ARGUMENT;
-  if (element.id && !clients_.count(xcb_window_t(element.id))) return ax_error::INVALID_ELEMENT;
-  for (const Registration& r : it->second.registrations)
-    if (r.element == element && r.notification == notification) return ax_error::ALREADY_REGISTERED;
-  it->second.registrations.push_back(Registration{element, std::string(notification), context});
-  return ax_error::SUCCESS;
+  settle_for(element);
+  const std::optional<Pid> owner = hub_.ax_owner(observer);
+  if (!owner) return ax_error::INVALID_OBSERVER;
+  if (element.pid != *owner) return ax_error::ILLEGAL_ARGUMENT;
+  {
+    std::lock_guard lock(mu_);
+    if (element.id && !clients_.count(xcb_window_t(element.id))) return ax_error::INVALID_ELEMENT;
+  }
+  return hub_.ax_add(observer, element, notification, context);
 }
 
 void X11::ax_observer_schedule(AxObserverId observer, Dispatch dispatch) {
-  std::lock_guard lock(mu_);
-  if (auto it = ax_observers_.find(observer); it != ax_observers_.end()) it->second.dispatch = std::move(dispatch);
+  hub_.ax_schedule(observer, std::move(dispatch));
 }
 
 void X11::ax_observer_release(AxObserverId observer) {
-  std::lock_guard lock(mu_);
-  ax_observers_.erase(observer);
+  hub_.ax_release(observer);
 }
 
 }  // namespace mirvex::sys::x11

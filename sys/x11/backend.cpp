@@ -44,7 +44,7 @@ std::unique_ptr<Backend> open(MainQueue& queue, const char* display, std::string
   }
 }
 
-X11::X11(MainQueue& queue, const char* display) : queue_(queue), conn_(display) {
+X11::X11(MainQueue& queue, const char* display) : queue_(queue), conn_(display), hub_(queue) {
   xcb_connection_t* c = conn_.c();
   own_ = xcb_generate_id(c);
   const uint32_t own_mask = XCB_EVENT_MASK_PROPERTY_CHANGE;
@@ -135,24 +135,28 @@ void X11::handle(const xcb_generic_event_t* ev, Outbox& out) {
         if (e->atom == conn_.atom(MIRVEX_STAMP)) {
           std::lock_guard lock(mu_);
           stamp_ = e->time;
+          ++stamps_seen_;
           stamp_wake_.notify_all();
         }
       } else if (e->window == conn_.root()) {
         if (e->atom == conn_.atom(NET_CLIENT_LIST)) sync_clients(out);
         else if (e->atom == conn_.atom(NET_ACTIVE_WINDOW)) sync_active(out);
-        else if (e->atom == conn_.atom(NET_CLIENT_LIST_STACKING)) restacked(out);
+        else if (e->atom == conn_.atom(NET_CLIENT_LIST_STACKING)) {
+          sync_clients(out);
+          restacked(out);
+        }
         else if (e->atom == conn_.atom(NET_CURRENT_DESKTOP)) {
           auto d = conn_.cardinal(conn_.root(), NET_CURRENT_DESKTOP);
           std::lock_guard lock(mu_);
           if (d != desktop_) {
             desktop_ = d;
-            workspace_note_locked(out, note::SPACE_CHANGED, std::nullopt);
+            hub_.workspace_note(out, note::SPACE_CHANGED, std::nullopt);
           }
         }
       } else if (e->atom == conn_.atom(NET_WM_NAME) || e->atom == XCB_ATOM_WM_NAME) {
         std::lock_guard lock(mu_);
         if (auto it = clients_.find(e->window); it != clients_.end() && it->second.pid)
-          ax_note_locked(out, it->second.pid, AxElement{it->second.pid, e->window}, ax::TITLE_CHANGED);
+          hub_.ax_note(out, it->second.pid, AxElement{it->second.pid, e->window}, ax::TITLE_CHANGED);
       } else if (e->atom == conn_.atom(NET_WM_STATE) || e->atom == conn_.atom(WM_STATE)) {
         sync_client(e->window, out);
       }
@@ -182,6 +186,10 @@ void X11::handle(const xcb_generic_event_t* ev, Outbox& out) {
 void X11::sync_clients(Outbox& out) {
   xcb_connection_t* c = conn_.c();
   auto list = conn_.cardinals(conn_.root(), NET_CLIENT_LIST);
+  // The window manager publishes the stacking list and the client list one after the other,
+  // in either order: a window in either is managed (the window list reads the stacking one).
+  for (xcb_window_t w : conn_.cardinals(conn_.root(), NET_CLIENT_LIST_STACKING))
+    if (std::find(list.begin(), list.end(), w) == list.end()) list.push_back(w);
   std::vector<xcb_window_t> added;
   {
     std::lock_guard lock(mu_);
@@ -200,11 +208,11 @@ void X11::sync_clients(Outbox& out) {
       ++it;
       continue;
     }
-    ws_note_locked(out, 804, it->first);
-    ws_note_locked(out, 1326, it->first);
-    requested_.erase(it->first);
+    hub_.ws_note(out, 804, it->first);
+    hub_.ws_note(out, 1326, it->first);
+    hub_.forget_window(it->first);
     if (Pid pid = it->second.pid) {
-      ax_note_locked(out, pid, AxElement{pid, it->first}, ax::ELEMENT_DESTROYED);
+      hub_.ax_note(out, pid, AxElement{pid, it->first}, ax::ELEMENT_DESTROYED);
       touched.insert(pid);
     }
     it = clients_.erase(it);
@@ -221,13 +229,13 @@ void X11::sync_clients(Outbox& out) {
     cl.regular = layer(conn_, p) == 0;
     cl.frame = p.frame();
     clients_[added[i]] = cl;
-    ws_note_locked(out, 1325, added[i]);
+    hub_.ws_note(out, 1325, added[i]);
     if (!cl.pid) continue;
     if (std::find(app_order_.begin(), app_order_.end(), cl.pid) == app_order_.end()) {
       app_order_.push_back(cl.pid);
-      workspace_note_locked(out, note::LAUNCHED, info_locked(cl.pid));
+      hub_.workspace_note(out, note::LAUNCHED, info_locked(cl.pid));
     }
-    ax_note_locked(out, cl.pid, AxElement{cl.pid, added[i]}, ax::WINDOW_CREATED);
+    hub_.ax_note(out, cl.pid, AxElement{cl.pid, added[i]}, ax::WINDOW_CREATED);
   }
   for (Pid pid : touched) {
     if (!windows_of_locked(pid).empty()) continue;
@@ -235,7 +243,7 @@ void X11::sync_clients(Outbox& out) {
     gone.terminated = true;
     app_order_.erase(std::remove(app_order_.begin(), app_order_.end(), pid), app_order_.end());
     hidden_by_us_.erase(pid);
-    workspace_note_locked(out, note::TERMINATED, gone);
+    hub_.workspace_note(out, note::TERMINATED, gone);
   }
 }
 
@@ -250,9 +258,9 @@ void X11::sync_active(Outbox& out) {
   const Pid before = pid_of(active_), after = pid_of(a);
   active_ = a;
   if (!after) return;
-  ax_note_locked(out, after, AxElement{after, a}, ax::FOCUSED_WINDOW_CHANGED);
-  ax_note_locked(out, after, AxElement{after, a}, ax::MAIN_WINDOW_CHANGED);
-  if (after != before) workspace_note_locked(out, note::ACTIVATED, info_locked(after));
+  hub_.ax_note(out, after, AxElement{after, a}, ax::FOCUSED_WINDOW_CHANGED);
+  hub_.ax_note(out, after, AxElement{after, a}, ax::MAIN_WINDOW_CHANGED);
+  if (after != before) hub_.workspace_note(out, note::ACTIVATED, info_locked(after));
 }
 
 void X11::sync_client(xcb_window_t w, Outbox& out) {
@@ -265,36 +273,10 @@ void X11::sync_client(xcb_window_t w, Outbox& out) {
   const bool full = p[0].has_state(conn_.atom(NET_WM_STATE_FULLSCREEN));
   const AxElement e{cl.pid, w};
   if (hidden != cl.hidden && cl.pid)
-    ax_note_locked(out, cl.pid, e, hidden ? ax::WINDOW_MINIATURIZED : ax::WINDOW_DEMINIATURIZED);
-  if (full != cl.fullscreen && cl.pid) ax_note_locked(out, cl.pid, e, ax::WINDOW_RESIZED);
+    hub_.ax_note(out, cl.pid, e, hidden ? ax::WINDOW_MINIATURIZED : ax::WINDOW_DEMINIATURIZED);
+  if (full != cl.fullscreen && cl.pid) hub_.ax_note(out, cl.pid, e, ax::WINDOW_RESIZED);
   cl.hidden = hidden;
   cl.fullscreen = full;
-}
-
-void X11::workspace_note_locked(Outbox& out, const char* name, std::optional<AppInfo> app) {
-  for (const auto& [token, entry] : workspace_observers_) {
-    if (entry.first != name) continue;
-    WorkspaceCallback cb = entry.second;
-    WorkspaceNote n{name, app};
-    out.push_back([this, cb, n] { queue_.post([cb, n] { cb(n); }); });
-  }
-}
-
-// Delivered to registrations on the element itself and on its application's element.
-void X11::ax_note_locked(Outbox& out, Pid pid, AxElement element, const char* name) {
-  const AxElement app{pid, 0};
-  for (const auto& [id, obs] : ax_observers_) {
-    if (obs.pid != pid || !obs.dispatch) continue;
-    for (const Registration& r : obs.registrations) {
-      if (r.notification != name || !(r.element == element || r.element == app)) continue;
-      AxCallback cb = obs.callback;
-      Dispatch dispatch = obs.dispatch;
-      std::string n = name;
-      int64_t ctx = r.context;
-      out.push_back([cb, dispatch, element, n, ctx] { dispatch([cb, element, n, ctx] { cb(element, n, ctx); }); });
-      break;  // one callback per observer
-    }
-  }
 }
 
 AppInfo X11::info_locked(Pid pid) const {
@@ -471,13 +453,26 @@ uint32_t X11::mouse_buttons() {
 // ---------------------------------------------------------------- actions
 
 xcb_timestamp_t X11::server_time() {
+  if (std::this_thread::get_id() == events_.get_id()) return XCB_CURRENT_TIME;
   std::unique_lock lock(mu_);
-  stamp_.reset();
+  // Sent under the lock, so tickets follow the server's order of the requests and of their events.
+  const uint64_t ticket = ++stamps_asked_;
   xcb_change_property(conn_.c(), XCB_PROP_MODE_APPEND, own_, conn_.atom(MIRVEX_STAMP), XCB_ATOM_INTEGER, 32, 0, nullptr);
   xcb_flush(conn_.c());
-  if (!stamp_wake_.wait_for(lock, std::chrono::milliseconds(500), [&] { return stamp_.has_value(); }))
+  if (!stamp_wake_.wait_for(lock, std::chrono::milliseconds(500), [&] { return stamps_seen_ >= ticket; }))
     return XCB_CURRENT_TIME;
-  return *stamp_;
+  return stamp_;
+}
+
+void X11::settle_for(const AxElement& e) {
+  if (e.pid <= 0) return;  // the system-wide element, or nothing a client could own
+  {
+    std::lock_guard lock(mu_);
+    const auto w = xcb_window_t(e.id & ~(CLOSE_BUTTON | MINIMIZE_BUTTON));
+    if (std::find(app_order_.begin(), app_order_.end(), e.pid) != app_order_.end() && (w == 0 || clients_.count(w)))
+      return;
+  }
+  server_time();
 }
 
 void X11::activate(xcb_window_t w) {
@@ -497,6 +492,18 @@ void X11::activate(xcb_window_t w) {
 
 void X11::iconify(xcb_window_t w) { conn_.root_message(w, WM_CHANGE_STATE, {3, 0, 0, 0, 0}); }
 
+void X11::deiconify(xcb_window_t w) {
+  for (int i = 0; i < 50; ++i) {
+    auto p = conn_.props({w});
+    if (!p[0].exists) return;
+    const bool iconic = p[0].has_state(conn_.atom(NET_WM_STATE_HIDDEN)) || p[0].wm_state == 3u;
+    if (!iconic || !p[0].mapped) break;  // not minimised (nothing to do), or ready for the request
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  xcb_map_window(conn_.c(), w);
+  xcb_flush(conn_.c());
+}
+
 void X11::set_state(xcb_window_t w, bool on, Atom state) {
   conn_.root_message(w, NET_WM_STATE, {on ? 1u : 0u, conn_.atom(state), 0, 2, 0});
 }
@@ -511,6 +518,7 @@ std::vector<AppInfo> X11::running_apps() {
 }
 
 std::optional<AppInfo> X11::running_app(Pid pid) {
+  settle_for(AxElement{pid, 0});
   std::lock_guard lock(mu_);
   if (std::find(app_order_.begin(), app_order_.end(), pid) == app_order_.end()) return std::nullopt;
   return info_locked(pid);
@@ -534,7 +542,7 @@ bool X11::app_hide(Pid pid) {
         iconify(w);
         mine.push_back(w);
       }
-    workspace_note_locked(out, note::HIDDEN, info_locked(pid));
+    hub_.workspace_note(out, note::HIDDEN, info_locked(pid));
   }
   for (Task& t : out) t();
   return true;
@@ -542,17 +550,18 @@ bool X11::app_hide(Pid pid) {
 
 bool X11::app_unhide(Pid pid) {
   Outbox out;
+  std::vector<xcb_window_t> restore;
   {
     std::lock_guard lock(mu_);
     auto it = hidden_by_us_.find(pid);
     if (it == hidden_by_us_.end()) return false;
     // Only the windows the hide minimised come back; ones the user minimised stay so.
     for (xcb_window_t w : it->second)
-      if (clients_.count(w)) xcb_map_window(conn_.c(), w);
-    xcb_flush(conn_.c());
+      if (clients_.count(w)) restore.push_back(w);
     hidden_by_us_.erase(it);
-    workspace_note_locked(out, note::UNHIDDEN, info_locked(pid));
+    hub_.workspace_note(out, note::UNHIDDEN, info_locked(pid));
   }
+  for (xcb_window_t w : restore) deiconify(w);  // reads the server: outside the lock
   for (Task& t : out) t();
   return true;
 }
@@ -611,15 +620,11 @@ std::optional<Image> X11::app_icon(Pid pid) {
 }
 
 uint64_t X11::workspace_observe(std::string_view name, WorkspaceCallback callback) {
-  std::lock_guard lock(mu_);
-  const uint64_t token = next_token_++;
-  workspace_observers_[token] = {std::string(name), std::move(callback)};
-  return token;
+  return hub_.workspace_observe(name, std::move(callback));
 }
 
 void X11::workspace_unobserve(uint64_t token) {
-  std::lock_guard lock(mu_);
-  workspace_observers_.erase(token);
+  hub_.workspace_unobserve(token);
 }
 
 // ---------------------------------------------------------------- private functions
@@ -628,6 +633,7 @@ bool X11::open_library(std::string_view path) { return path == SKYLIGHT || path 
 
 std::any X11::symbol(std::string_view name) {
   auto pid_known = [this](Pid pid) {
+    settle_for(AxElement{pid, 0});
     std::lock_guard lock(mu_);
     return std::find(app_order_.begin(), app_order_.end(), pid) != app_order_.end();
   };
@@ -688,22 +694,10 @@ std::any X11::symbol(std::string_view name) {
     });
   // _NET_ACTIVE_WINDOW already gives the window the keyboard focus: the record needs no action.
   if (name == "SLPSPostEventRecordTo") return fn::SLPSPostEventRecordTo([](const Psn&, const EventRecord&) { return int32_t{0}; });
-  if (name == "SLSRegisterConnectionNotifyProc")
-    return fn::SLSRegisterConnectionNotifyProc([this](Cid, NotifyProc proc, uint32_t event) {
-      std::lock_guard lock(mu_);
-      connection_procs_.emplace_back(event, std::move(proc));
-      return int32_t{0};
-    });
-  if (name == "SLSRegisterNotifyProc")
-    return fn::SLSRegisterNotifyProc([this](NotifyProc proc, uint32_t event) {
-      std::lock_guard lock(mu_);
-      system_procs_.emplace_back(event, std::move(proc));
-      return int32_t{0};
-    });
+  if (auto registration = hub_.symbol(name); registration.has_value()) return registration;
   if (name == "SLSRequestNotificationsForWindows")
     return fn::SLSRequestNotificationsForWindows([this](Cid, const std::vector<Wid>& wids) {
-      std::lock_guard lock(mu_);
-      requested_ = std::set<Wid>(wids.begin(), wids.end());
+      hub_.request_windows(wids);
       return int32_t{0};
     });
   // Remote tokens do not exist on X11: every client window is in AXWindows already, so no

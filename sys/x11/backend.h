@@ -18,6 +18,7 @@
 #include <set>
 #include <thread>
 
+#include "sys/notify_hub.h"
 #include "sys/port.h"
 #include "sys/x11/conn.h"
 
@@ -119,17 +120,6 @@ class X11 final : public Backend {
     bool hidden = false, fullscreen = false, regular = false;
     Rect frame;  // last known, for the moved/resized window-server notifications
   };
-  struct Registration {
-    AxElement element;
-    std::string notification;
-    int64_t context;
-  };
-  struct Observer {
-    Pid pid = 0;
-    AxCallback callback;
-    Dispatch dispatch;
-    std::vector<Registration> registrations;
-  };
   struct HotKey {
     xcb_keycode_t keycode;
     uint16_t mods;
@@ -139,23 +129,32 @@ class X11 final : public Backend {
     Instant due;
     Task task;
   };
-  using Outbox = std::vector<Task>;
+  using Outbox = NotifyHub::Outbox;
 
   // backend.cpp
   void event_loop();
   void handle(const xcb_generic_event_t* ev, Outbox& out);
-  void sync_clients(Outbox& out);  // re-reads _NET_CLIENT_LIST
+  void sync_clients(Outbox& out);  // re-reads _NET_CLIENT_LIST and _NET_CLIENT_LIST_STACKING
   void sync_active(Outbox& out);
   void sync_client(xcb_window_t w, Outbox& out);
   AppInfo info_locked(Pid pid) const;
   std::vector<xcb_window_t> windows_of_locked(Pid pid) const;
-  void workspace_note_locked(Outbox& out, const char* name, std::optional<AppInfo> app);
-  void ax_note_locked(Outbox& out, Pid pid, AxElement element, const char* name);
   std::vector<xcb_window_t> stacking() const;  // front to back
   uint32_t current_desktop() const;
+  // The server's time, read back through the event thread, which makes it a fence too: when
+  // it returns, the event thread has handled every event the server sent before the call.
+  // CURRENT_TIME when asked on the event thread itself (it would wait on itself) or after 500 ms.
   xcb_timestamp_t server_time();
+  // The event thread may not yet have seen a window the caller just read from the server (a
+  // fresh window list): when `e` names a process or window the client cache does not know,
+  // waits until the cache has caught up with the server.
+  void settle_for(const AxElement& e);
   void activate(xcb_window_t w);
   void iconify(xcb_window_t w);
+  // Restores an iconic client: the window manager deiconifies a client that asks to be mapped,
+  // but a map request reaches it only once the client is unmapped. A restore right after a
+  // minimise first waits (500 ms at most) for the window manager to finish iconifying.
+  void deiconify(xcb_window_t w);
   void set_state(xcb_window_t w, bool on, Atom state);
   Value entry(xcb_window_t w, const Props& p) const;
   static int32_t layer(const Conn& c, const Props& p);
@@ -163,7 +162,6 @@ class X11 final : public Backend {
 
   // notify.cpp: window-server notifications (closed 804, moved 806, resized 807, reordered 808
   // for requested windows; created 1325 and destroyed 1326 for every client).
-  void ws_note_locked(Outbox& out, uint32_t event, Wid wid);
   void configured(xcb_window_t w, Outbox& out);
   void restacked(Outbox& out);
 
@@ -188,15 +186,14 @@ class X11 final : public Backend {
   xcb_window_t active_ = 0;
   std::optional<uint32_t> desktop_;
   std::map<Pid, std::vector<xcb_window_t>> hidden_by_us_;
-  uint64_t next_token_ = 1;
-  std::map<uint64_t, std::pair<std::string, WorkspaceCallback>> workspace_observers_;
-  std::map<AxObserverId, Observer> ax_observers_;
+  uint64_t next_token_ = 1;  // hot-key references
+  NotifyHub hub_;  // observers, notify procs and requested windows
   HotKeyHandler hotkey_handler_;
   std::map<HotKeyRef, HotKey> hotkeys_;
-  std::vector<std::pair<uint32_t, NotifyProc>> connection_procs_, system_procs_;
-  std::set<Wid> requested_;
   std::vector<xcb_window_t> stacking_;  // front to back, as last seen
-  std::optional<xcb_timestamp_t> stamp_;
+  // Timestamp requests in the order sent, and their PropertyNotify events in the order seen.
+  uint64_t stamps_asked_ = 0, stamps_seen_ = 0;
+  xcb_timestamp_t stamp_ = XCB_CURRENT_TIME;
   std::condition_variable stamp_wake_;
 
   // The event tap: one per process; its thread waits for events and timers.

@@ -166,6 +166,7 @@ std::vector<Props> Conn::props(const std::vector<xcb_window_t>& windows) const {
     if (auto a = own(xcb_get_window_attributes_reply(c_, k.attrs, nullptr))) {
       p.exists = true;
       p.viewable = a->map_state == XCB_MAP_STATE_VIEWABLE;
+      p.mapped = a->map_state != XCB_MAP_STATE_UNMAPPED;
       p.override_redirect = a->override_redirect;
     }
     if (auto g = own(xcb_get_geometry_reply(c_, k.geometry, nullptr))) {

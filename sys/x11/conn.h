@@ -67,6 +67,7 @@ struct Props {
   std::array<uint32_t, 4> extents{};            // _NET_FRAME_EXTENTS left, right, top, bottom
   bool exists = false;                          // the window answered at all
   bool viewable = false;                        // map state
+  bool mapped = false;                          // mapped, though maybe inside an unmapped frame
   bool override_redirect = false;
   int32_t root_x = 0, root_y = 0;               // client origin in root coordinates
   uint32_t width = 0, height = 0;

@@ -5,8 +5,16 @@
 # usage: x11_env.sh start|stop DIR
 set -u
 cmd=$1 dir=$2
+stop() {
+  for p in openbox xvfb; do
+    [ -f "$dir/$p.pid" ] && kill "$(cat "$dir/$p.pid")" 2>/dev/null
+  done
+  rm -f "$dir/display"
+}
 case $cmd in
 start)
+  # A run that was cut short (or a repeated fixture) leaves its server behind: end it first.
+  [ -d "$dir" ] && stop
   rm -rf "$dir" && mkdir -p "$dir"
   command -v Xvfb >/dev/null && command -v openbox >/dev/null || { echo "x11_env: Xvfb/openbox missing; x11 tests skip"; exit 0; }
   Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$dir/displayno" >"$dir/xvfb.log" 2>&1 &
@@ -34,10 +42,7 @@ start)
   echo "x11_env: $DISPLAY ready"
   ;;
 stop)
-  for p in openbox xvfb; do
-    [ -f "$dir/$p.pid" ] && kill "$(cat "$dir/$p.pid")" 2>/dev/null
-  done
-  rm -f "$dir/display"
+  stop
   exit 0
   ;;
 esac

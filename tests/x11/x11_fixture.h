@@ -87,6 +87,14 @@ class X11Test : public ::testing::Test {
     return std::nullopt;
   }
 
+  // The attribute's value; a failed call fails the test, naming the attribute and the error
+  // (and answers null), rather than throwing out of the test body.
+  Value attr(const AxElement& e, std::string_view name) {
+    auto r = x->ax_copy(e, name);
+    EXPECT_TRUE(r.ok()) << name << " of " << e.pid << "/" << e.id << " failed: " << r.error();
+    return r.ok() ? r.value() : Value();
+  }
+
   bool listed(Wid wid) {
     auto l = x->window_list(0, 0);
     for (const Value& e : *l->array())
