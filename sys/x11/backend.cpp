@@ -309,7 +309,14 @@ std::vector<xcb_window_t> X11::stacking() const {
   return s;
 }
 
-uint32_t X11::current_desktop() const { return conn_.cardinal(conn_.root(), NET_CURRENT_DESKTOP).value_or(0); }
+uint32_t X11::current_desktop() const {
+  {
+    // Kept by the event thread from the root's property changes.
+    std::lock_guard lock(mu_);
+    if (desktop_) return *desktop_;
+  }
+  return conn_.cardinal(conn_.root(), NET_CURRENT_DESKTOP).value_or(0);
+}
 
 int32_t X11::layer(const Conn& c, const Props& p) {
   for (xcb_atom_t t : p.types) {  // in the client's order of preference
@@ -650,11 +657,12 @@ std::any X11::symbol(std::string_view name) {
           std::set<int64_t> wanted;
           for (const Value& v : *ids)
             if (const Number* n = v.number()) wanted.insert(n->as_int64());
+          // Only the desktops are needed: one pipelined read, not the whole window list's.
           const auto wins = stacking();
-          const auto props = conn_.props(wins);
+          const auto desktops = conn_.cardinal_each(wins, NET_WM_DESKTOP);
           Array out;
           for (size_t i = 0; i < wins.size(); ++i)
-            if (const auto& d = props[i].desktop; d && (*d == STICKY ? !wanted.empty() : wanted.count(int64_t{*d} + 1) > 0))
+            if (const auto& d = desktops[i]; d && (*d == STICKY ? !wanted.empty() : wanted.count(int64_t{*d} + 1) > 0))
               out.push_back(Value(int64_t{wins[i]}));
           return Value(std::move(out));
         });

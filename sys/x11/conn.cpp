@@ -122,6 +122,19 @@ std::vector<uint32_t> Conn::cardinals(xcb_window_t w, Atom property) const {
 
 std::optional<uint32_t> Conn::cardinal(xcb_window_t w, Atom property) const { return first(cardinals(w, property)); }
 
+std::vector<std::optional<uint32_t>> Conn::cardinal_each(const std::vector<xcb_window_t>& windows,
+                                                         Atom property) const {
+  std::vector<xcb_get_property_cookie_t> cookies;
+  cookies.reserve(windows.size());
+  for (xcb_window_t w : windows)
+    cookies.push_back(xcb_get_property(c_, 0, w, atoms_[property], XCB_GET_PROPERTY_TYPE_ANY, 0, 1));
+  std::vector<std::optional<uint32_t>> out;
+  out.reserve(windows.size());
+  for (xcb_get_property_cookie_t k : cookies)
+    out.push_back(first(as_cardinals(own(xcb_get_property_reply(c_, k, nullptr)).get())));
+  return out;
+}
+
 std::vector<Props> Conn::props(const std::vector<xcb_window_t>& windows) const {
   struct Cookies {
     xcb_get_property_cookie_t pid, desktop, opacity, transient, type, state, net_name, wm_name, klass, wm_state, extents;

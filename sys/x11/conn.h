@@ -97,6 +97,8 @@ class Conn {
   // Root or window properties of 32-bit items; empty when unset.
   std::vector<uint32_t> cardinals(xcb_window_t w, Atom property) const;
   std::optional<uint32_t> cardinal(xcb_window_t w, Atom property) const;
+  // The first cardinal of `property` on each window, all requests sent before any reply is read.
+  std::vector<std::optional<uint32_t>> cardinal_each(const std::vector<xcb_window_t>& windows, Atom property) const;
   // Reads the properties the window list and accessibility need, for every window at once.
   std::vector<Props> props(const std::vector<xcb_window_t>& windows) const;
   // Sends an EWMH client message to the root (SubstructureNotify|Redirect).
