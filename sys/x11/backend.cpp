@@ -52,6 +52,13 @@ X11::X11(MainQueue& queue, const char* display) : queue_(queue), conn_(display),
                     XCB_COPY_FROM_PARENT, XCB_CW_EVENT_MASK, &own_mask);
   const uint32_t root_mask = XCB_EVENT_MASK_PROPERTY_CHANGE;
   xcb_change_window_attributes(c, conn_.root(), XCB_CW_EVENT_MASK, &root_mask);
+  // Monitor changes drop the screens kept for `screens`.
+  if (const xcb_query_extension_reply_t* randr = xcb_get_extension_data(c, &xcb_randr_id); randr && randr->present) {
+    randr_event_ = randr->first_event;
+    xcb_randr_select_input(c, conn_.root(),
+                           XCB_RANDR_NOTIFY_MASK_SCREEN_CHANGE | XCB_RANDR_NOTIFY_MASK_CRTC_CHANGE |
+                               XCB_RANDR_NOTIFY_MASK_OUTPUT_CHANGE);
+  }
   syms_ = xcb_key_symbols_alloc(c);
   // Captures read window pixmaps; automatic redirection keeps the screen as it was when no
   // compositing manager runs (with one, the request fails harmlessly: it already redirects).
@@ -145,8 +152,11 @@ void X11::handle(const xcb_generic_event_t* ev, Outbox& out) {
           sync_clients(out);
           restacked(out);
         }
-        else if (e->atom == conn_.atom(NET_CURRENT_DESKTOP)) {
+        else if (e->atom == conn_.atom(NET_WORKAREA)) {
+          forget_screens();
+        } else if (e->atom == conn_.atom(NET_CURRENT_DESKTOP)) {
           auto d = conn_.cardinal(conn_.root(), NET_CURRENT_DESKTOP);
+          forget_screens();  // the work area is per desktop
           std::lock_guard lock(mu_);
           if (d != desktop_) {
             desktop_ = d;
@@ -179,8 +189,17 @@ void X11::handle(const xcb_generic_event_t* ev, Outbox& out) {
       handle_key(reinterpret_cast<const xcb_key_press_event_t*>(ev), (ev->response_type & 0x7f) == XCB_KEY_PRESS);
       break;
     default:
+      if (randr_event_ && ((ev->response_type & 0x7f) == randr_event_ + XCB_RANDR_SCREEN_CHANGE_NOTIFY ||
+                           (ev->response_type & 0x7f) == randr_event_ + XCB_RANDR_NOTIFY))
+        forget_screens();
       break;
   }
+}
+
+void X11::forget_screens() {
+  std::lock_guard lock(mu_);
+  screens_.reset();
+  ++screens_generation_;
 }
 
 void X11::sync_clients(Outbox& out) {
@@ -400,6 +419,20 @@ Value X11::display_spaces() {
 }
 
 std::vector<Screen> X11::screens() {
+  // Asked several times per summon: kept until a monitor, work-area or desktop change.
+  uint64_t generation = 0;
+  {
+    std::lock_guard lock(mu_);
+    if (screens_) return *screens_;
+    generation = screens_generation_;
+  }
+  std::vector<Screen> out = read_screens();
+  std::lock_guard lock(mu_);
+  if (generation == screens_generation_) screens_ = out;  // else a change came in meanwhile
+  return out;
+}
+
+std::vector<Screen> X11::read_screens() {
   xcb_connection_t* c = conn_.c();
   const xcb_screen_t* scr = conn_.screen();
   std::vector<std::pair<Screen, bool>> found;  // screen, primary

@@ -165,6 +165,9 @@ class X11 final : public Backend {
   void configured(xcb_window_t w, Outbox& out);
   void restacked(Outbox& out);
 
+  std::vector<Screen> read_screens();  // RandR monitors and the work area, asked afresh
+  void forget_screens();
+
   // keys.cpp
   bool handle_key(const xcb_key_press_event_t* ev, bool press);
   // Posts the handler of the registered hot key for this X key code and state, if any (mu_ held).
@@ -185,6 +188,9 @@ class X11 final : public Backend {
   std::vector<Pid> app_order_;  // running applications in launch order
   xcb_window_t active_ = 0;
   std::optional<uint32_t> desktop_;
+  std::optional<std::vector<Screen>> screens_;  // kept answer of `screens`
+  uint64_t screens_generation_ = 0;             // advanced by every change that drops it
+  uint8_t randr_event_ = 0;                     // RandR's first event code; 0 without RandR
   std::map<Pid, std::vector<xcb_window_t>> hidden_by_us_;
   uint64_t next_token_ = 1;  // hot-key references
   NotifyHub hub_;  // observers, notify procs and requested windows
