@@ -95,6 +95,25 @@ TEST_F(PanelTest, ClickReportsTheItemUnderThePointerOnly) {
   EXPECT_EQ(clicks, (std::vector<size_t>{1, 0}));
 }
 
+TEST_F(PanelTest, WithoutCompositingTheWindowCutsItsRoundedShape) {
+  bool composited = false;
+  panel.set_compositing([&] { return composited; });
+  Look l = look(Style::Titles);
+  l.corner = 20;
+  panel.show(items(3), 0, l);
+  const QRegion cut = panel.window()->mask();
+  const QSize size = panel.window()->size();
+  ASSERT_FALSE(cut.isEmpty());
+  EXPECT_FALSE(cut.contains(QPoint(1, 1))) << "the clear corner is cut";
+  EXPECT_FALSE(cut.contains(QPoint(size.width() - 2, size.height() - 2)));
+  EXPECT_TRUE(cut.contains(QPoint(size.width() / 2, size.height() / 2)));
+  EXPECT_TRUE(cut.contains(QPoint(size.width() / 2, 1))) << "edges stay";
+
+  composited = true;
+  panel.show(items(3), 0, l);
+  EXPECT_TRUE(panel.window()->mask().isEmpty()) << "a compositor blends the corners itself";
+}
+
 TEST_F(PanelTest, MouseIsIgnoredUnlessShown) {
   panel.render(items(3), 0, look(Style::Titles));
   mouse(QEvent::MouseButtonPress, centre(1));
