@@ -68,6 +68,7 @@ X11::X11(MainQueue& queue, const char* display) : queue_(queue), conn_(display),
   sync_clients(ignored);
   sync_active(ignored);
   desktop_ = conn_.cardinal(conn_.root(), NET_CURRENT_DESKTOP);
+  desktops_ = conn_.cardinal(conn_.root(), NET_NUMBER_OF_DESKTOPS).value_or(1);
   xcb_flush(c);
   events_ = std::thread([this] { event_loop(); });
   capturer_ = std::thread([this] { capture_loop(); });
@@ -154,6 +155,10 @@ void X11::handle(const xcb_generic_event_t* ev, Outbox& out) {
         }
         else if (e->atom == conn_.atom(NET_WORKAREA)) {
           forget_screens();
+        } else if (e->atom == conn_.atom(NET_NUMBER_OF_DESKTOPS)) {
+          const uint32_t n = conn_.cardinal(conn_.root(), NET_NUMBER_OF_DESKTOPS).value_or(1);
+          std::lock_guard lock(mu_);
+          desktops_ = n;
         } else if (e->atom == conn_.atom(NET_CURRENT_DESKTOP)) {
           auto d = conn_.cardinal(conn_.root(), NET_CURRENT_DESKTOP);
           forget_screens();  // the work area is per desktop
@@ -337,6 +342,11 @@ uint32_t X11::current_desktop() const {
   return conn_.cardinal(conn_.root(), NET_CURRENT_DESKTOP).value_or(0);
 }
 
+uint32_t X11::desktop_count() const {
+  std::lock_guard lock(mu_);  // kept by the event thread
+  return desktops_;
+}
+
 int32_t X11::layer(const Conn& c, const Props& p) {
   for (xcb_atom_t t : p.types) {  // in the client's order of preference
     if (t == c.atom(NET_WM_WINDOW_TYPE_NORMAL) || t == c.atom(NET_WM_WINDOW_TYPE_DIALOG)) return 0;
@@ -395,7 +405,7 @@ std::optional<Value> X11::window_list(uint32_t options, Wid relative_to) {
 // ---------------------------------------------------------------- Spaces and screens
 
 Value X11::display_spaces() {
-  const uint32_t count = conn_.cardinal(conn_.root(), NET_NUMBER_OF_DESKTOPS).value_or(1);
+  const uint32_t count = desktop_count();
   const uint32_t current = current_desktop();
   Array displays;
   for (const Screen& s : screens()) {
@@ -766,7 +776,7 @@ std::any X11::symbol(std::string_view name) {
       std::vector<xcb_window_t> ws;
       for (const Value& v : *a)
         if (const Number* n = v.number()) ws.push_back(xcb_window_t(n->as_int64()));
-      const uint32_t count = conn_.cardinal(conn_.root(), NET_NUMBER_OF_DESKTOPS).value_or(1);
+      const uint32_t count = desktop_count();
       std::set<int64_t> found;
       for (const Props& p : conn_.props(ws)) {
         if (!p.desktop) continue;

@@ -141,6 +141,7 @@ class X11 final : public Backend {
   std::vector<xcb_window_t> windows_of_locked(Pid pid) const;
   std::vector<xcb_window_t> stacking() const;  // front to back
   uint32_t current_desktop() const;
+  uint32_t desktop_count() const;
   // The server's time, read back through the event thread, which makes it a fence too: when
   // it returns, the event thread has handled every event the server sent before the call.
   // CURRENT_TIME when asked on the event thread itself (it would wait on itself) or after 500 ms.
@@ -188,6 +189,7 @@ class X11 final : public Backend {
   std::vector<Pid> app_order_;  // running applications in launch order
   xcb_window_t active_ = 0;
   std::optional<uint32_t> desktop_;
+  uint32_t desktops_ = 1;  // _NET_NUMBER_OF_DESKTOPS
   std::optional<std::vector<Screen>> screens_;  // kept answer of `screens`
   uint64_t screens_generation_ = 0;             // advanced by every change that drops it
   uint8_t randr_event_ = 0;                     // RandR's first event code; 0 without RandR
