@@ -34,12 +34,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Calls a hook when its module is connected.
-template <class F, class... A>
-void fire(const F& hook, A&&... args) {
-  if (hook) hook(std::forward<A>(args)...);
-}
-
 std::optional<Wid> head(const Model& m) {
   return m.order.empty() ? std::nullopt : std::optional<Wid>(m.order.front());
 }

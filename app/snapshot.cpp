@@ -64,14 +64,14 @@ void snapshot(State& s) {
     if (pid != self) s.hooks.ax_submit(AxRequest{AxRequest::Kind::Resolve, pid, std::move(wids)});
 }
 
-std::optional<Rect> ws_frame(const sys::Screen& screen) {
+std::optional<Rect> ws_rect(const Rect& r) {
   if (!sys::main_queue().is_main_thread()) return std::nullopt;
   const std::vector<sys::Screen> screens = sys::port().screens();
   if (screens.empty()) return std::nullopt;
-  const double h = screens.front().frame.h;
-  const Rect& f = screen.frame;
-  return Rect{f.x, h - f.y - f.h, f.w, f.h};
+  return Rect{r.x, screens.front().frame.h - r.y - r.h, r.w, r.h};
 }
+
+std::optional<Rect> ws_frame(const sys::Screen& screen) { return ws_rect(screen.frame); }
 
 void mark_window_destroyed(State& s, Wid wid) {
   const bool target = s.border_target == wid;

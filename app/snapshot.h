@@ -16,8 +16,10 @@ namespace mirvex {
 // Logs "snapshot: {} windows, resolving {} pending wids in {} apps" on every call.
 void snapshot(State& state);
 
-// A screen's frame in window-server coordinates (top-left origin of the menu-bar screen).
-// Absent off the main thread or when there is no screen.
+// A rectangle in screen space (bottom-left origin) in window-server coordinates (top-left
+// origin of the menu-bar screen). Absent off the main thread or when there is no screen.
+std::optional<Rect> ws_rect(const Rect& screen_space);
+// A screen's frame in window-server coordinates.
 std::optional<Rect> ws_frame(const sys::Screen& screen);
 
 // Records that a window is gone, for the border bookkeeping.

@@ -17,6 +17,7 @@
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
+#include <utility>
 
 #include "core/ax_sched.h"
 #include "core/defaults.h"
@@ -140,6 +141,12 @@ struct State {
 
   bool session_active() const { return switcher.session().has_value(); }
 };
+
+// Calls a hook when its module is connected.
+template <class F, class... A>
+void fire(const F& hook, A&&... args) {
+  if (hook) hook(std::forward<A>(args)...);
+}
 
 // --- The main-thread slot.
 // Stores `state` (replacing any earlier one); main thread only.

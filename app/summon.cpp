@@ -19,11 +19,6 @@ namespace mirvex {
 
 namespace {
 
-template <class F, class... A>
-void fire(const F& hook, A&&... args) {
-  if (hook) hook(std::forward<A>(args)...);
-}
-
 // The panel's drawable icon of `pid`, made once from the model's icon (premultiplied ARGB).
 QImage icon(State& s, Pid pid) {
   if (auto it = s.panel_icons.find(pid); it != s.panel_icons.end())
@@ -42,11 +37,8 @@ QImage icon(State& s, Pid pid) {
 
 // The visible frame of the summon's screen with a top-left origin, as the panel lays out in.
 std::shared_ptr<void> panel_frame(const std::optional<sys::Screen>& screen) {
-  if (!screen) return nullptr;
-  const std::vector<sys::Screen> screens = sys::port().screens();
-  if (screens.empty()) return nullptr;
-  const Rect& v = screen->visible_frame;
-  return std::make_shared<Rect>(Rect{v.x, screens.front().frame.h - v.y - v.h, v.w, v.h});
+  const std::optional<Rect> frame = screen ? ws_rect(screen->visible_frame) : std::nullopt;
+  return frame ? std::make_shared<Rect>(*frame) : nullptr;
 }
 
 void show_panel(State& s) {

@@ -69,6 +69,7 @@ X11::X11(MainQueue& queue, const char* display) : queue_(queue), conn_(display),
   sync_active(ignored);
   desktop_ = conn_.cardinal(conn_.root(), NET_CURRENT_DESKTOP);
   desktops_ = conn_.cardinal(conn_.root(), NET_NUMBER_OF_DESKTOPS).value_or(1);
+  compositor_selection_ = conn_.intern("_NET_WM_CM_S" + std::to_string(conn_.screen_number()));
   xcb_flush(c);
   events_ = std::thread([this] { event_loop(); });
   capturer_ = std::thread([this] { capture_loop(); });
@@ -109,8 +110,7 @@ bool X11::claim_instance() {
 
 bool X11::compositing() {
   xcb_connection_t* c = conn_.c();
-  const xcb_atom_t sel = conn_.intern("_NET_WM_CM_S" + std::to_string(conn_.screen_number()));
-  auto owner = own(xcb_get_selection_owner_reply(c, xcb_get_selection_owner(c, sel), nullptr));
+  auto owner = own(xcb_get_selection_owner_reply(c, xcb_get_selection_owner(c, compositor_selection_), nullptr));
   return owner && owner->owner != XCB_NONE;
 }
 

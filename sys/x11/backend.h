@@ -190,6 +190,7 @@ class X11 final : public Backend {
   xcb_window_t active_ = 0;
   std::optional<uint32_t> desktop_;
   uint32_t desktops_ = 1;  // _NET_NUMBER_OF_DESKTOPS
+  xcb_atom_t compositor_selection_ = XCB_ATOM_NONE;  // _NET_WM_CM_S<screen>, owned by a compositor
   std::optional<std::vector<Screen>> screens_;  // kept answer of `screens`
   uint64_t screens_generation_ = 0;             // advanced by every change that drops it
   uint8_t randr_event_ = 0;                     // RandR's first event code; 0 without RandR
