@@ -50,7 +50,8 @@ X11::X11(MainQueue& queue, const char* display) : queue_(queue), conn_(display),
   const uint32_t own_mask = XCB_EVENT_MASK_PROPERTY_CHANGE;
   xcb_create_window(c, XCB_COPY_FROM_PARENT, own_, conn_.root(), -1, -1, 1, 1, 0, XCB_WINDOW_CLASS_INPUT_ONLY,
                     XCB_COPY_FROM_PARENT, XCB_CW_EVENT_MASK, &own_mask);
-  const uint32_t root_mask = XCB_EVENT_MASK_PROPERTY_CHANGE;
+  // Substructure events show the frames: their moves and map changes move and show clients.
+  const uint32_t root_mask = XCB_EVENT_MASK_PROPERTY_CHANGE | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY;
   xcb_change_window_attributes(c, conn_.root(), XCB_CW_EVENT_MASK, &root_mask);
   // Monitor changes drop the screens kept for `screens`.
   if (const xcb_query_extension_reply_t* randr = xcb_get_extension_data(c, &xcb_randr_id); randr && randr->present) {
@@ -66,6 +67,7 @@ X11::X11(MainQueue& queue, const char* display) : queue_(queue), conn_(display),
     xcb_composite_redirect_subwindows(c, conn_.root(), XCB_COMPOSITE_REDIRECT_AUTOMATIC);
   Outbox ignored;  // nobody observes yet
   sync_clients(ignored);
+  restacked(ignored);
   sync_active(ignored);
   desktop_ = conn_.cardinal(conn_.root(), NET_CURRENT_DESKTOP);
   desktops_ = conn_.cardinal(conn_.root(), NET_NUMBER_OF_DESKTOPS).value_or(1);
@@ -117,7 +119,15 @@ bool X11::compositing() {
 // ---------------------------------------------------------------- events
 
 void X11::event_loop() {
-  while (xcb_generic_event_t* ev = xcb_wait_for_event(conn_.c())) {
+  for (;;) {
+    xcb_generic_event_t* ev = xcb_poll_for_event(conn_.c());
+    if (!ev) {  // caught up: re-read what the events so far have changed, then wait
+      Outbox out;
+      refresh(out);
+      for (Task& t : out) t();
+      ev = xcb_wait_for_event(conn_.c());
+      if (!ev) break;
+    }
     const uint8_t type = ev->response_type & 0x7f;
     if (type == XCB_CLIENT_MESSAGE &&
         reinterpret_cast<xcb_client_message_event_t*>(ev)->type == conn_.atom(MIRVEX_WAKE)) {
@@ -141,6 +151,7 @@ void X11::handle(const xcb_generic_event_t* ev, Outbox& out) {
       const auto* e = reinterpret_cast<const xcb_property_notify_event_t*>(ev);
       if (e->window == own_) {
         if (e->atom == conn_.atom(MIRVEX_STAMP)) {
+          refresh(out);  // whoever waits for the stamp reads the cache next
           std::lock_guard lock(mu_);
           stamp_ = e->time;
           ++stamps_seen_;
@@ -168,22 +179,46 @@ void X11::handle(const xcb_generic_event_t* ev, Outbox& out) {
             hub_.workspace_note(out, note::SPACE_CHANGED, std::nullopt);
           }
         }
-      } else if (e->atom == conn_.atom(NET_WM_NAME) || e->atom == XCB_ATOM_WM_NAME) {
+      } else if (conn_.read_by_props(e->atom)) {
         std::lock_guard lock(mu_);
-        if (auto it = clients_.find(e->window); it != clients_.end() && it->second.pid)
+        auto it = clients_.find(e->window);
+        if (it == clients_.end()) break;
+        dirty_.insert(e->window);
+        if ((e->atom == conn_.atom(NET_WM_NAME) || e->atom == XCB_ATOM_WM_NAME) && it->second.pid)
           hub_.ax_note(out, it->second.pid, AxElement{it->second.pid, e->window}, ax::TITLE_CHANGED);
-      } else if (e->atom == conn_.atom(NET_WM_STATE) || e->atom == conn_.atom(WM_STATE)) {
-        sync_client(e->window, out);
       }
       break;
     }
+    // From the clients themselves and, through the root, from their frames.
     case XCB_CONFIGURE_NOTIFY:
-      configured(reinterpret_cast<const xcb_configure_notify_event_t*>(ev)->window, out);
+      touched(reinterpret_cast<const xcb_configure_notify_event_t*>(ev)->window);
       break;
-    case XCB_DESTROY_NOTIFY:
+    case XCB_MAP_NOTIFY:
+      touched(reinterpret_cast<const xcb_map_notify_event_t*>(ev)->window);
+      break;
+    case XCB_UNMAP_NOTIFY:
+      touched(reinterpret_cast<const xcb_unmap_notify_event_t*>(ev)->window);
+      break;
+    case XCB_REPARENT_NOTIFY: {
+      const xcb_window_t w = reinterpret_cast<const xcb_reparent_notify_event_t*>(ev)->window;
+      std::lock_guard lock(mu_);
+      if (auto it = clients_.find(w); it != clients_.end()) {
+        it->second.top = 0;  // framed anew: find the frame again
+        dirty_.insert(w);
+      }
+      break;
+    }
+    case XCB_DESTROY_NOTIFY: {
+      // Never listed again, though the window manager's lists may still name it a moment.
+      const xcb_window_t w = reinterpret_cast<const xcb_destroy_notify_event_t*>(ev)->window;
+      {
+        std::lock_guard lock(mu_);
+        if (auto it = clients_.find(w); it != clients_.end()) it->second.props.exists = false;
+      }
       // The window manager updates the client list too; whichever comes first drops it.
       sync_clients(out);
       break;
+    }
     case XCB_MAPPING_NOTIFY: {
       std::lock_guard lock(mu_);
       xcb_refresh_keyboard_mapping(syms_, reinterpret_cast<xcb_mapping_notify_event_t*>(const_cast<xcb_generic_event_t*>(ev)));
@@ -224,6 +259,7 @@ void X11::sync_clients(Outbox& out) {
   const uint32_t mask = XCB_EVENT_MASK_PROPERTY_CHANGE | XCB_EVENT_MASK_STRUCTURE_NOTIFY;
   for (xcb_window_t w : added) xcb_change_window_attributes(c, w, XCB_CW_EVENT_MASK, &mask);
   auto props = conn_.props(added);
+  const auto tops = conn_.tops(added);
   std::lock_guard lock(mu_);
   std::set<xcb_window_t> now(list.begin(), list.end());
   std::set<Pid> touched;
@@ -242,16 +278,14 @@ void X11::sync_clients(Outbox& out) {
     it = clients_.erase(it);
   }
   for (size_t i = 0; i < added.size(); ++i) {
-    const Props& p = props[i];
+    Props& p = props[i];
     if (!p.exists) continue;  // gone already
     Client cl;
     cl.pid = p.pid ? static_cast<Pid>(*p.pid) : 0;
     cl.klass = p.klass.value_or(p.instance.value_or(""));
     cl.instance = p.instance.value_or("");
-    cl.hidden = p.has_state(conn_.atom(NET_WM_STATE_HIDDEN)) || p.wm_state == 3u;
-    cl.fullscreen = p.has_state(conn_.atom(NET_WM_STATE_FULLSCREEN));
-    cl.regular = layer(conn_, p) == 0;
-    cl.frame = p.frame();
+    cl.top = tops[i].value_or(0);
+    set_props(cl, std::move(p));
     clients_[added[i]] = cl;
     hub_.ws_note(out, 1325, added[i]);
     if (!cl.pid) continue;
@@ -287,20 +321,52 @@ void X11::sync_active(Outbox& out) {
   if (after != before) hub_.workspace_note(out, note::ACTIVATED, info_locked(after));
 }
 
-void X11::sync_client(xcb_window_t w, Outbox& out) {
-  auto p = conn_.props({w});
+void X11::touched(xcb_window_t w) {
   std::lock_guard lock(mu_);
-  auto it = clients_.find(w);
-  if (it == clients_.end() || !p[0].exists) return;
-  Client& cl = it->second;
-  const bool hidden = p[0].has_state(conn_.atom(NET_WM_STATE_HIDDEN)) || p[0].wm_state == 3u;
-  const bool full = p[0].has_state(conn_.atom(NET_WM_STATE_FULLSCREEN));
-  const AxElement e{cl.pid, w};
-  if (hidden != cl.hidden && cl.pid)
-    hub_.ax_note(out, cl.pid, e, hidden ? ax::WINDOW_MINIATURIZED : ax::WINDOW_DEMINIATURIZED);
-  if (full != cl.fullscreen && cl.pid) hub_.ax_note(out, cl.pid, e, ax::WINDOW_RESIZED);
-  cl.hidden = hidden;
-  cl.fullscreen = full;
+  if (clients_.count(w)) {
+    dirty_.insert(w);
+    return;
+  }
+  for (const auto& [client, cl] : clients_)
+    if (cl.top == w) dirty_.insert(client);
+}
+
+void X11::set_props(Client& cl, Props p) const {
+  cl.hidden = p.has_state(conn_.atom(NET_WM_STATE_HIDDEN)) || p.wm_state == 3u;
+  cl.fullscreen = p.has_state(conn_.atom(NET_WM_STATE_FULLSCREEN));
+  cl.regular = layer(conn_, p) == 0;
+  cl.props = std::move(p);
+}
+
+void X11::refresh(Outbox& out) {
+  std::vector<xcb_window_t> wins, unframed;
+  {
+    std::lock_guard lock(mu_);
+    if (dirty_.empty()) return;
+    wins.assign(dirty_.begin(), dirty_.end());
+    dirty_.clear();
+    for (xcb_window_t w : wins)
+      if (auto it = clients_.find(w); it != clients_.end() && !it->second.top) unframed.push_back(w);
+  }
+  auto props = conn_.props(wins);
+  const auto tops = conn_.tops(unframed);
+  std::lock_guard lock(mu_);
+  for (size_t i = 0; i < unframed.size(); ++i)
+    if (auto it = clients_.find(unframed[i]); it != clients_.end() && tops[i]) it->second.top = *tops[i];
+  for (size_t i = 0; i < wins.size(); ++i) {
+    auto it = clients_.find(wins[i]);
+    if (it == clients_.end() || !props[i].exists) continue;  // gone: the destroy event drops it
+    Client& cl = it->second;
+    const bool hidden = cl.hidden, full = cl.fullscreen;
+    const Rect frame = cl.props.frame();
+    set_props(cl, std::move(props[i]));
+    if (cl.pid) {
+      const AxElement e{cl.pid, wins[i]};
+      if (hidden != cl.hidden) hub_.ax_note(out, cl.pid, e, cl.hidden ? ax::WINDOW_MINIATURIZED : ax::WINDOW_DEMINIATURIZED);
+      if (full != cl.fullscreen) hub_.ax_note(out, cl.pid, e, ax::WINDOW_RESIZED);
+    }
+    configured(wins[i], frame, out);
+  }
 }
 
 AppInfo X11::info_locked(Pid pid) const {
@@ -374,16 +440,18 @@ Value X11::entry(xcb_window_t w, const Props& p) const {
 }
 
 std::optional<Value> X11::window_list(uint32_t options, Wid relative_to) {
-  const auto wins = stacking();
-  const auto props = conn_.props(wins);
+  server_time();  // a fence: the cache has then seen every change made before this call
+  std::lock_guard lock(mu_);
+  const auto& wins = stacking_;
   const bool above = options & wl::ON_SCREEN_ABOVE, below = options & wl::ON_SCREEN_BELOW;
   const bool including = options & wl::INCLUDING_WINDOW;
   const auto rel = std::find(wins.begin(), wins.end(), relative_to) - wins.begin();
   const auto n = static_cast<ptrdiff_t>(wins.size());
   Array list;
   for (ptrdiff_t i = 0; i < n; ++i) {
-    const Props& p = props[size_t(i)];
-    if (!p.exists) continue;
+    const auto client = clients_.find(wins[size_t(i)]);
+    if (client == clients_.end() || !client->second.props.exists) continue;
+    const Props& p = client->second.props;
     const bool onscreen = p.viewable && !p.has_state(conn_.atom(NET_WM_STATE_HIDDEN));
     const bool is_rel = i == rel;
     if (above || below) {
@@ -700,13 +768,16 @@ std::any X11::symbol(std::string_view name) {
           std::set<int64_t> wanted;
           for (const Value& v : *ids)
             if (const Number* n = v.number()) wanted.insert(n->as_int64());
-          // Only the desktops are needed: one pipelined read, not the whole window list's.
-          const auto wins = stacking();
-          const auto desktops = conn_.cardinal_each(wins, NET_WM_DESKTOP);
+          server_time();  // the cache catches up first, as for the window list
+          std::lock_guard lock(mu_);
           Array out;
-          for (size_t i = 0; i < wins.size(); ++i)
-            if (const auto& d = desktops[i]; d && (*d == STICKY ? !wanted.empty() : wanted.count(int64_t{*d} + 1) > 0))
-              out.push_back(Value(int64_t{wins[i]}));
+          for (xcb_window_t w : stacking_) {
+            const auto client = clients_.find(w);
+            if (client == clients_.end() || !client->second.props.exists) continue;
+            if (const auto& d = client->second.props.desktop;
+                d && (*d == STICKY ? !wanted.empty() : wanted.count(int64_t{*d} + 1) > 0))
+              out.push_back(Value(int64_t{w}));
+          }
           return Value(std::move(out));
         });
   if (name == "CGSSetSymbolicHotKeyEnabled") return fn::CGSSetSymbolicHotKeyEnabled([](int32_t, bool) { return int32_t{0}; });

@@ -1,8 +1,9 @@
 // The X11 backend: the port over xcb on an EWMH window manager. One connection serves every
-// thread; an event thread of its own keeps the client cache (pids, classes, states) current
-// from root and client PropertyNotify/DestroyNotify, and raises the workspace, accessibility
-// and hot-key notifications from it. Window lists are read fresh, pipelined (a couple of round
-// trips whatever the number of windows). Modules: conn (connection, atoms, property reads),
+// thread; an event thread of its own keeps the client cache current — every property the
+// window list reports, the frame and the map state — from property and structure events on
+// the clients, their frames and the root, and raises the workspace, accessibility and hot-key
+// notifications from it. Window lists and Space queries are served from that cache after one
+// round trip that lets the event thread catch up with the server. Modules: conn (connection, atoms, property reads),
 // keymap (key translation), backend (windows, Spaces, screens, applications, events), ax
 // (accessibility), keys (hot keys, event tap, synthetic keys), capture, system (processes,
 // registry, login item).
@@ -115,10 +116,11 @@ class X11 final : public Backend {
 
  private:
   struct Client {
-    Pid pid = 0;  // 0 when the window carries no _NET_WM_PID
+    Pid pid = 0;  // 0 when the window carries no _NET_WM_PID; kept from the first read
     std::string klass, instance;
     bool hidden = false, fullscreen = false, regular = false;
-    Rect frame;  // last known, for the moved/resized window-server notifications
+    Props props;            // as last read; re-read when an event says it may have changed
+    xcb_window_t top = 0;   // its frame (ancestor below the root); 0 until known
   };
   struct HotKey {
     xcb_keycode_t keycode;
@@ -136,7 +138,13 @@ class X11 final : public Backend {
   void handle(const xcb_generic_event_t* ev, Outbox& out);
   void sync_clients(Outbox& out);  // re-reads _NET_CLIENT_LIST and _NET_CLIENT_LIST_STACKING
   void sync_active(Outbox& out);
-  void sync_client(xcb_window_t w, Outbox& out);
+  // Marks the client `w`, or the client framed by `w`, for a re-read.
+  void touched(xcb_window_t w);
+  // Re-reads the marked clients (one pipelined pass) and raises the minimised, full-screen,
+  // moved and resized notifications their changes mean. Runs on the event thread whenever
+  // it has no event waiting, and before it answers a timestamp request.
+  void refresh(Outbox& out);
+  void set_props(Client& cl, Props p) const;
   AppInfo info_locked(Pid pid) const;
   std::vector<xcb_window_t> windows_of_locked(Pid pid) const;
   std::vector<xcb_window_t> stacking() const;  // front to back
@@ -163,7 +171,7 @@ class X11 final : public Backend {
 
   // notify.cpp: window-server notifications (closed 804, moved 806, resized 807, reordered 808
   // for requested windows; created 1325 and destroyed 1326 for every client).
-  void configured(xcb_window_t w, Outbox& out);
+  void configured(xcb_window_t w, const Rect& was, Outbox& out);  // mu_ held
   void restacked(Outbox& out);
 
   std::vector<Screen> read_screens();  // RandR monitors and the work area, asked afresh
@@ -186,6 +194,7 @@ class X11 final : public Backend {
 
   mutable std::mutex mu_;
   std::map<xcb_window_t, Client> clients_;
+  std::set<xcb_window_t> dirty_;  // clients to re-read
   std::vector<Pid> app_order_;  // running applications in launch order
   xcb_window_t active_ = 0;
   std::optional<uint32_t> desktop_;

@@ -60,13 +60,9 @@ void X11::capture_window(Wid wid, int width, int height, std::function<void(Capt
     CaptureResult res;
     res.error = CAPTURE_NO_WINDOW;
     // The frame is the client's ancestor just below the root; it is what Composite redirects.
-    xcb_window_t frame = wid;
-    for (int depth = 0; depth < 16; ++depth) {
-      auto t = own(xcb_query_tree_reply(c, xcb_query_tree(c, frame), nullptr));
-      if (!t) return done(res);
-      if (t->parent == t->root || t->parent == XCB_NONE) break;
-      frame = t->parent;
-    }
+    const std::optional<xcb_window_t> top = conn_.tops({wid}).front();
+    if (!top) return done(res);
+    const xcb_window_t frame = *top;
     auto attrs = own(xcb_get_window_attributes_reply(c, xcb_get_window_attributes(c, wid), nullptr));
     auto geo = own(xcb_get_geometry_reply(c, xcb_get_geometry(c, wid), nullptr));
     auto off = own(xcb_translate_coordinates_reply(c, xcb_translate_coordinates(c, wid, frame, 0, 0), nullptr));

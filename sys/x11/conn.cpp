@@ -122,17 +122,11 @@ std::vector<uint32_t> Conn::cardinals(xcb_window_t w, Atom property) const {
 
 std::optional<uint32_t> Conn::cardinal(xcb_window_t w, Atom property) const { return first(cardinals(w, property)); }
 
-std::vector<std::optional<uint32_t>> Conn::cardinal_each(const std::vector<xcb_window_t>& windows,
-                                                         Atom property) const {
-  std::vector<xcb_get_property_cookie_t> cookies;
-  cookies.reserve(windows.size());
-  for (xcb_window_t w : windows)
-    cookies.push_back(xcb_get_property(c_, 0, w, atoms_[property], XCB_GET_PROPERTY_TYPE_ANY, 0, 1));
-  std::vector<std::optional<uint32_t>> out;
-  out.reserve(windows.size());
-  for (xcb_get_property_cookie_t k : cookies)
-    out.push_back(first(as_cardinals(own(xcb_get_property_reply(c_, k, nullptr)).get())));
-  return out;
+bool Conn::read_by_props(xcb_atom_t property) const {
+  for (Atom a : {NET_WM_PID, NET_WM_DESKTOP, NET_WM_WINDOW_OPACITY, NET_WM_WINDOW_TYPE, NET_WM_STATE, NET_WM_NAME,
+                 WM_STATE, NET_FRAME_EXTENTS})
+    if (property == atoms_[a]) return true;
+  return property == XCB_ATOM_WM_TRANSIENT_FOR || property == XCB_ATOM_WM_NAME || property == XCB_ATOM_WM_CLASS;
 }
 
 std::vector<Props> Conn::props(const std::vector<xcb_window_t>& windows) const {
@@ -190,6 +184,29 @@ std::vector<Props> Conn::props(const std::vector<xcb_window_t>& windows) const {
       p.root_x = t->dst_x;
       p.root_y = t->dst_y;
     }
+  }
+  return out;
+}
+
+std::vector<std::optional<xcb_window_t>> Conn::tops(const std::vector<xcb_window_t>& windows) const {
+  std::vector<std::optional<xcb_window_t>> out(windows.begin(), windows.end());
+  std::vector<size_t> open(windows.size());
+  for (size_t i = 0; i < open.size(); ++i) open[i] = i;
+  for (int depth = 0; depth < 16 && !open.empty(); ++depth) {
+    std::vector<xcb_query_tree_cookie_t> cookies;
+    cookies.reserve(open.size());
+    for (size_t i : open) cookies.push_back(xcb_query_tree(c_, *out[i]));
+    std::vector<size_t> deeper;
+    for (size_t k = 0; k < open.size(); ++k) {
+      auto t = own(xcb_query_tree_reply(c_, cookies[k], nullptr));
+      const size_t i = open[k];
+      if (!t) out[i].reset();
+      else if (t->parent != t->root && t->parent != XCB_NONE) {
+        out[i] = t->parent;
+        deeper.push_back(i);
+      }
+    }
+    open = std::move(deeper);
   }
   return out;
 }

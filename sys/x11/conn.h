@@ -97,10 +97,14 @@ class Conn {
   // Root or window properties of 32-bit items; empty when unset.
   std::vector<uint32_t> cardinals(xcb_window_t w, Atom property) const;
   std::optional<uint32_t> cardinal(xcb_window_t w, Atom property) const;
-  // The first cardinal of `property` on each window, all requests sent before any reply is read.
-  std::vector<std::optional<uint32_t>> cardinal_each(const std::vector<xcb_window_t>& windows, Atom property) const;
   // Reads the properties the window list and accessibility need, for every window at once.
   std::vector<Props> props(const std::vector<xcb_window_t>& windows) const;
+  // Whether `props` reads this property (a change to it changes what `props` returns).
+  bool read_by_props(xcb_atom_t property) const;
+  // Each window's ancestor just below the root (the window manager's frame, or the window
+  // itself when it is not reparented); none for a window that is gone. One pipelined round
+  // trip per level of nesting.
+  std::vector<std::optional<xcb_window_t>> tops(const std::vector<xcb_window_t>& windows) const;
   // Sends an EWMH client message to the root (SubstructureNotify|Redirect).
   void root_message(xcb_window_t w, Atom type, std::array<uint32_t, 5> data) const;
 

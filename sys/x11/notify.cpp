@@ -6,19 +6,10 @@
 
 namespace mirvex::sys::x11 {
 
-void X11::configured(xcb_window_t w, Outbox& out) {
-  {
-    std::lock_guard lock(mu_);
-    if (!hub_.requested(w) || !clients_.count(w)) return;  // only the asked-for windows cost a read
-  }
-  auto p = conn_.props({w});
-  if (!p[0].exists) return;
-  const Rect now = p[0].frame();
-  std::lock_guard lock(mu_);
+void X11::configured(xcb_window_t w, const Rect& was, Outbox& out) {
   auto it = clients_.find(w);
-  if (it == clients_.end()) return;
-  const Rect was = it->second.frame;
-  it->second.frame = now;
+  if (it == clients_.end() || !hub_.requested(w)) return;
+  const Rect now = it->second.props.frame();
   if (now.x != was.x || now.y != was.y) hub_.ws_note(out, 806, w);
   if (now.w != was.w || now.h != was.h) hub_.ws_note(out, 807, w);
 }

@@ -90,6 +90,38 @@ TEST_F(X11Test, WindowListIsFrontToBackWithTitlesPidsLayersAndSpaces) {
   EXPECT_EQ(x->pointer(), (Point{100, 600}));
 }
 
+// The list is served from what the events said: once a change has reached the server (the
+// tools below return only then), the very next list shows it, with no waiting.
+TEST_F(X11Test, WindowListShowsEveryChangeTheServerHasMade) {
+  Client a = start({"-t", "before", "-c", "a,A"});
+  Client b = start({"-t", "other"});
+  const std::string id = std::to_string(a.wid);
+  auto entry = [&](Wid wid) -> std::optional<Value> {
+    const auto list = x->window_list(0, 0);
+    const Value* e = find_entry(*list, wid);
+    return e ? std::optional(*e) : std::nullopt;
+  };
+  auto bounds = [&] { return rect_from_dict(*entry(a.wid)->get(wl::BOUNDS)).value_or(Rect{}); };
+  auto client_x = [&] { return std::stod(run("xwininfo -id " + id + " | sed -n 's/.*Absolute upper-left X: *//p'")); };
+
+  run("xprop -id " + id + " -f _NET_WM_NAME 8u -set _NET_WM_NAME renamed");
+  EXPECT_EQ(*entry(a.wid)->get(wl::NAME)->string(), "renamed");
+  run("xprop -id " + id + " -f _NET_WM_WINDOW_OPACITY 32c -set _NET_WM_WINDOW_OPACITY 0x7fffffff");
+  EXPECT_NEAR(entry(a.wid)->get(wl::ALPHA)->number()->as_double(), 0.5, 1e-3);
+
+  // The window manager moves the frame: the client inside moves with it.
+  const Rect was = bounds();
+  const double x0 = client_x();
+  run("xdotool windowmove --sync " + id + " " + std::to_string(int(was.x) + 100) + " 150");
+  const double moved = client_x() - x0;
+  ASSERT_NE(moved, 0);
+  EXPECT_EQ(bounds().x - was.x, moved);
+
+  run("xdotool windowminimize --sync " + id);
+  EXPECT_EQ(entry(a.wid)->get(wl::IS_ONSCREEN), nullptr);
+  EXPECT_NE(entry(b.wid)->get(wl::IS_ONSCREEN), nullptr);
+}
+
 TEST_F(X11Test, ApplicationsActivationAndTermination) {
   std::vector<WorkspaceNote> launched, activated, terminated;
   x->workspace_observe(note::LAUNCHED, [&](const WorkspaceNote& n) { launched.push_back(n); });
