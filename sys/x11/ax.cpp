@@ -51,7 +51,7 @@ AxResult<Value> X11::ax_copy(const AxElement& e, std::string_view attribute) {
   if (!p[0].exists) return R::fail(ax_error::INVALID_ELEMENT);
   if (attribute == ax::TITLE) return Value(p[0].title().value_or(""));
   if (attribute == ax::MINIMIZED)
-    return Value(p[0].has_state(conn_.atom(NET_WM_STATE_HIDDEN)) || p[0].wm_state == 3u);
+    return Value(conn_.minimised(p[0]));
   if (attribute == ax::FULLSCREEN) return Value(p[0].has_state(conn_.atom(NET_WM_STATE_FULLSCREEN)));
   // Subrole from the window type; a typeless transient window is a dialog.
   for (xcb_atom_t t : p[0].types) {

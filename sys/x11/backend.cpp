@@ -332,7 +332,7 @@ void X11::touched(xcb_window_t w) {
 }
 
 void X11::set_props(Client& cl, Props p) const {
-  cl.hidden = p.has_state(conn_.atom(NET_WM_STATE_HIDDEN)) || p.wm_state == 3u;
+  cl.hidden = conn_.minimised(p);
   cl.fullscreen = p.has_state(conn_.atom(NET_WM_STATE_FULLSCREEN));
   cl.regular = layer(conn_, p) == 0;
   cl.props = std::move(p);
@@ -433,7 +433,7 @@ Value X11::entry(xcb_window_t w, const Props& p) const {
   if (p.pid) e.set(wl::OWNER_PID, Value(int64_t{*p.pid}));
   e.set(wl::BOUNDS, rect_dict(p.frame()));
   e.set(wl::ALPHA, Value(p.opacity ? double(*p.opacity) / 0xFFFFFFFFu : 1.0));
-  if (p.viewable && !p.has_state(conn_.atom(NET_WM_STATE_HIDDEN))) e.set(wl::IS_ONSCREEN, Value(true));
+  if (p.viewable && !conn_.minimised(p)) e.set(wl::IS_ONSCREEN, Value(true));
   if (p.klass) e.set(wl::OWNER_NAME, Value(*p.klass));
   if (auto t = p.title()) e.set(wl::NAME, Value(*t));
   return e;
@@ -452,7 +452,7 @@ std::optional<Value> X11::window_list(uint32_t options, Wid relative_to) {
     const auto client = clients_.find(wins[size_t(i)]);
     if (client == clients_.end() || !client->second.props.exists) continue;
     const Props& p = client->second.props;
-    const bool onscreen = p.viewable && !p.has_state(conn_.atom(NET_WM_STATE_HIDDEN));
+    const bool onscreen = p.viewable && !conn_.minimised(p);
     const bool is_rel = i == rel;
     if (above || below) {
       if (rel == n) break;
@@ -594,15 +594,17 @@ void X11::settle_for(const AxElement& e) {
 }
 
 void X11::activate(xcb_window_t w) {
+  const xcb_timestamp_t time = server_time();  // also lets the client cache catch up
   xcb_window_t current;
+  std::optional<std::optional<uint32_t>> kept;  // the client's desktop, when it is a client
   {
     std::lock_guard lock(mu_);
     current = active_;
+    if (auto it = clients_.find(w); it != clients_.end()) kept = it->second.props.desktop;
   }
-  const xcb_timestamp_t time = server_time();
+  const std::optional<uint32_t> desktop = kept ? *kept : conn_.cardinal(w, NET_WM_DESKTOP);
   // Activating a window on another desktop shows that desktop, as activating a window on
   // another Space does; not every window manager does it by itself.
-  const std::optional<uint32_t> desktop = conn_.cardinal(w, NET_WM_DESKTOP);
   if (desktop && *desktop != STICKY && *desktop != current_desktop())
     conn_.root_message(conn_.root(), NET_CURRENT_DESKTOP, {*desktop, time, 0, 0, 0});
   conn_.root_message(w, NET_ACTIVE_WINDOW, {2, time, current, 0, 0});
@@ -614,7 +616,7 @@ void X11::deiconify(xcb_window_t w) {
   for (int i = 0; i < 50; ++i) {
     auto p = conn_.props({w});
     if (!p[0].exists) return;
-    const bool iconic = p[0].has_state(conn_.atom(NET_WM_STATE_HIDDEN)) || p[0].wm_state == 3u;
+    const bool iconic = conn_.minimised(p[0]);
     if (!iconic || !p[0].mapped) break;  // not minimised (nothing to do), or ready for the request
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }

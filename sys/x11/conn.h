@@ -101,6 +101,9 @@ class Conn {
   std::vector<Props> props(const std::vector<xcb_window_t>& windows) const;
   // Whether `props` reads this property (a change to it changes what `props` returns).
   bool read_by_props(xcb_atom_t property) const;
+  // Minimised: iconic by ICCCM or hidden by EWMH (window managers set the two one after the
+  // other, in either order; either is enough).
+  bool minimised(const Props& p) const { return p.has_state(atoms_[NET_WM_STATE_HIDDEN]) || p.wm_state == 3u; }
   // Each window's ancestor just below the root (the window manager's frame, or the window
   // itself when it is not reparented); none for a window that is gone. One pipelined round
   // trip per level of nesting.

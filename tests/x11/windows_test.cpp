@@ -90,8 +90,8 @@ TEST_F(X11Test, WindowListIsFrontToBackWithTitlesPidsLayersAndSpaces) {
   EXPECT_EQ(x->pointer(), (Point{100, 600}));
 }
 
-// The list is served from what the events said: once a change has reached the server (the
-// tools below return only then), the very next list shows it, with no waiting.
+// The list is served from what the events said: once a change has reached the server, the
+// very next list shows it, with no waiting.
 TEST_F(X11Test, WindowListShowsEveryChangeTheServerHasMade) {
   Client a = start({"-t", "before", "-c", "a,A"});
   Client b = start({"-t", "other"});
@@ -117,7 +117,9 @@ TEST_F(X11Test, WindowListShowsEveryChangeTheServerHasMade) {
   ASSERT_NE(moved, 0);
   EXPECT_EQ(bounds().x - was.x, moved);
 
-  run("xdotool windowminimize --sync " + id);
+  // Minimised once the server no longer shows it (xdotool's --sync does not wait for that).
+  run("xdotool windowminimize " + id);
+  ASSERT_TRUE(wait([&] { return run("xwininfo -id " + id + " | sed -n 's/.*Map State: *//p'") != "IsViewable"; }));
   EXPECT_EQ(entry(a.wid)->get(wl::IS_ONSCREEN), nullptr);
   EXPECT_NE(entry(b.wid)->get(wl::IS_ONSCREEN), nullptr);
 }
