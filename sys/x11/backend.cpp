@@ -67,7 +67,6 @@ X11::X11(MainQueue& queue, const char* display) : queue_(queue), conn_(display),
     xcb_composite_redirect_subwindows(c, conn_.root(), XCB_COMPOSITE_REDIRECT_AUTOMATIC);
   Outbox ignored;  // nobody observes yet
   sync_clients(ignored);
-  restacked(ignored);
   sync_active(ignored);
   desktop_ = conn_.cardinal(conn_.root(), NET_CURRENT_DESKTOP);
   desktops_ = conn_.cardinal(conn_.root(), NET_NUMBER_OF_DESKTOPS).value_or(1);
@@ -160,10 +159,7 @@ void X11::handle(const xcb_generic_event_t* ev, Outbox& out) {
       } else if (e->window == conn_.root()) {
         if (e->atom == conn_.atom(NET_CLIENT_LIST)) sync_clients(out);
         else if (e->atom == conn_.atom(NET_ACTIVE_WINDOW)) sync_active(out);
-        else if (e->atom == conn_.atom(NET_CLIENT_LIST_STACKING)) {
-          sync_clients(out);
-          restacked(out);
-        }
+        else if (e->atom == conn_.atom(NET_CLIENT_LIST_STACKING)) sync_clients(out);
         else if (e->atom == conn_.atom(NET_WORKAREA)) {
           forget_screens();
         } else if (e->atom == conn_.atom(NET_NUMBER_OF_DESKTOPS)) {
@@ -247,8 +243,10 @@ void X11::sync_clients(Outbox& out) {
   auto list = conn_.cardinals(conn_.root(), NET_CLIENT_LIST);
   // The window manager publishes the stacking list and the client list one after the other,
   // in either order: a window in either is managed (the window list reads the stacking one).
-  for (xcb_window_t w : conn_.cardinals(conn_.root(), NET_CLIENT_LIST_STACKING))
+  std::vector<xcb_window_t> stacking = conn_.cardinals(conn_.root(), NET_CLIENT_LIST_STACKING);
+  for (xcb_window_t w : stacking)
     if (std::find(list.begin(), list.end(), w) == list.end()) list.push_back(w);
+  std::reverse(stacking.begin(), stacking.end());  // front to back
   std::vector<xcb_window_t> added;
   {
     std::lock_guard lock(mu_);
@@ -282,18 +280,17 @@ void X11::sync_clients(Outbox& out) {
     if (!p.exists) continue;  // gone already
     Client cl;
     cl.pid = p.pid ? static_cast<Pid>(*p.pid) : 0;
-    cl.klass = p.klass.value_or(p.instance.value_or(""));
-    cl.instance = p.instance.value_or("");
     cl.top = tops[i].value_or(0);
-    set_props(cl, std::move(p));
-    clients_[added[i]] = cl;
+    cl.props = std::move(p);
+    clients_[added[i]] = std::move(cl);
     hub_.ws_note(out, 1325, added[i]);
-    if (!cl.pid) continue;
-    if (std::find(app_order_.begin(), app_order_.end(), cl.pid) == app_order_.end()) {
-      app_order_.push_back(cl.pid);
-      hub_.workspace_note(out, note::LAUNCHED, info_locked(cl.pid));
+    const Pid pid = clients_[added[i]].pid;
+    if (!pid) continue;
+    if (std::find(app_order_.begin(), app_order_.end(), pid) == app_order_.end()) {
+      app_order_.push_back(pid);
+      hub_.workspace_note(out, note::LAUNCHED, info_locked(pid));
     }
-    hub_.ax_note(out, cl.pid, AxElement{cl.pid, added[i]}, ax::WINDOW_CREATED);
+    hub_.ax_note(out, pid, AxElement{pid, added[i]}, ax::WINDOW_CREATED);
   }
   for (Pid pid : touched) {
     if (!windows_of_locked(pid).empty()) continue;
@@ -303,6 +300,7 @@ void X11::sync_clients(Outbox& out) {
     hidden_by_us_.erase(pid);
     hub_.workspace_note(out, note::TERMINATED, gone);
   }
+  restacked_locked(std::move(stacking), out);
 }
 
 void X11::sync_active(Outbox& out) {
@@ -331,13 +329,6 @@ void X11::touched(xcb_window_t w) {
     if (cl.top == w) dirty_.insert(client);
 }
 
-void X11::set_props(Client& cl, Props p) const {
-  cl.hidden = conn_.minimised(p);
-  cl.fullscreen = p.has_state(conn_.atom(NET_WM_STATE_FULLSCREEN));
-  cl.regular = layer(conn_, p) == 0;
-  cl.props = std::move(p);
-}
-
 void X11::refresh(Outbox& out) {
   std::vector<xcb_window_t> wins, unframed;
   {
@@ -357,13 +348,15 @@ void X11::refresh(Outbox& out) {
     auto it = clients_.find(wins[i]);
     if (it == clients_.end() || !props[i].exists) continue;  // gone: the destroy event drops it
     Client& cl = it->second;
-    const bool hidden = cl.hidden, full = cl.fullscreen;
+    const xcb_atom_t full_state = conn_.atom(NET_WM_STATE_FULLSCREEN);
+    const bool was_hidden = conn_.minimised(cl.props), was_full = cl.props.has_state(full_state);
     const Rect frame = cl.props.frame();
-    set_props(cl, std::move(props[i]));
+    cl.props = std::move(props[i]);
     if (cl.pid) {
       const AxElement e{cl.pid, wins[i]};
-      if (hidden != cl.hidden) hub_.ax_note(out, cl.pid, e, cl.hidden ? ax::WINDOW_MINIATURIZED : ax::WINDOW_DEMINIATURIZED);
-      if (full != cl.fullscreen) hub_.ax_note(out, cl.pid, e, ax::WINDOW_RESIZED);
+      const bool hidden = conn_.minimised(cl.props);
+      if (hidden != was_hidden) hub_.ax_note(out, cl.pid, e, hidden ? ax::WINDOW_MINIATURIZED : ax::WINDOW_DEMINIATURIZED);
+      if (cl.props.has_state(full_state) != was_full) hub_.ax_note(out, cl.pid, e, ax::WINDOW_RESIZED);
     }
     configured(wins[i], frame, out);
   }
@@ -375,8 +368,10 @@ AppInfo X11::info_locked(Pid pid) const {
   bool regular = false;
   for (const auto& [w, cl] : clients_) {
     if (cl.pid != pid) continue;
-    if (!a.name && !cl.klass.empty()) a.name = a.bundle_id = cl.klass;
-    regular = regular || cl.regular;
+    // The class names the application; a window without one its instance.
+    if (const std::string name = cl.props.klass.value_or(cl.props.instance.value_or("")); !a.name && !name.empty())
+      a.name = a.bundle_id = name;
+    regular = regular || layer(conn_, cl.props) == 0;
   }
   a.policy = regular ? Policy::Regular : Policy::Accessory;
   auto h = hidden_by_us_.find(pid);
@@ -392,12 +387,6 @@ std::vector<xcb_window_t> X11::windows_of_locked(Pid pid) const {
 }
 
 // ---------------------------------------------------------------- window list
-
-std::vector<xcb_window_t> X11::stacking() const {
-  auto s = conn_.cardinals(conn_.root(), NET_CLIENT_LIST_STACKING);
-  std::reverse(s.begin(), s.end());
-  return s;
-}
 
 uint32_t X11::current_desktop() const {
   {
@@ -433,7 +422,7 @@ Value X11::entry(xcb_window_t w, const Props& p) const {
   if (p.pid) e.set(wl::OWNER_PID, Value(int64_t{*p.pid}));
   e.set(wl::BOUNDS, rect_dict(p.frame()));
   e.set(wl::ALPHA, Value(p.opacity ? double(*p.opacity) / 0xFFFFFFFFu : 1.0));
-  if (p.viewable && !conn_.minimised(p)) e.set(wl::IS_ONSCREEN, Value(true));
+  if (conn_.on_screen(p)) e.set(wl::IS_ONSCREEN, Value(true));
   if (p.klass) e.set(wl::OWNER_NAME, Value(*p.klass));
   if (auto t = p.title()) e.set(wl::NAME, Value(*t));
   return e;
@@ -452,7 +441,7 @@ std::optional<Value> X11::window_list(uint32_t options, Wid relative_to) {
     const auto client = clients_.find(wins[size_t(i)]);
     if (client == clients_.end() || !client->second.props.exists) continue;
     const Props& p = client->second.props;
-    const bool onscreen = p.viewable && !conn_.minimised(p);
+    const bool onscreen = conn_.on_screen(p);
     const bool is_rel = i == rel;
     if (above || below) {
       if (rel == n) break;
@@ -658,7 +647,7 @@ bool X11::app_hide(Pid pid) {
     if (std::find(app_order_.begin(), app_order_.end(), pid) == app_order_.end()) return false;
     auto& mine = hidden_by_us_[pid];
     for (xcb_window_t w : windows_of_locked(pid))
-      if (!clients_[w].hidden && std::find(mine.begin(), mine.end(), w) == mine.end()) {
+      if (!conn_.minimised(clients_[w].props) && std::find(mine.begin(), mine.end(), w) == mine.end()) {
         iconify(w);
         mine.push_back(w);
       }
@@ -687,17 +676,18 @@ bool X11::app_unhide(Pid pid) {
 }
 
 bool X11::app_activate(Pid pid) {
-  std::set<xcb_window_t> mine;
+  xcb_window_t front = 0;
   {
     std::lock_guard lock(mu_);
-    for (xcb_window_t w : windows_of_locked(pid)) mine.insert(w);
+    for (xcb_window_t w : stacking_)
+      if (auto it = clients_.find(w); it != clients_.end() && it->second.pid == pid) {
+        front = w;
+        break;
+      }
   }
-  for (xcb_window_t w : stacking())
-    if (mine.count(w)) {
-      activate(w);
-      return true;
-    }
-  return false;
+  if (!front) return false;
+  activate(front);
+  return true;
 }
 
 bool X11::app_terminate(Pid pid) {

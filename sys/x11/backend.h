@@ -117,8 +117,6 @@ class X11 final : public Backend {
  private:
   struct Client {
     Pid pid = 0;  // 0 when the window carries no _NET_WM_PID; kept from the first read
-    std::string klass, instance;
-    bool hidden = false, fullscreen = false, regular = false;
     Props props;            // as last read; re-read when an event says it may have changed
     xcb_window_t top = 0;   // its frame (ancestor below the root); 0 until known
   };
@@ -136,7 +134,9 @@ class X11 final : public Backend {
   // backend.cpp
   void event_loop();
   void handle(const xcb_generic_event_t* ev, Outbox& out);
-  void sync_clients(Outbox& out);  // re-reads _NET_CLIENT_LIST and _NET_CLIENT_LIST_STACKING
+  // Re-reads _NET_CLIENT_LIST and _NET_CLIENT_LIST_STACKING: clients joining and leaving, and
+  // the kept front-to-back order.
+  void sync_clients(Outbox& out);
   void sync_active(Outbox& out);
   // Marks the client `w`, or the client framed by `w`, for a re-read.
   void touched(xcb_window_t w);
@@ -144,10 +144,8 @@ class X11 final : public Backend {
   // moved and resized notifications their changes mean. Runs on the event thread whenever
   // it has no event waiting, and before it answers a timestamp request.
   void refresh(Outbox& out);
-  void set_props(Client& cl, Props p) const;
   AppInfo info_locked(Pid pid) const;
   std::vector<xcb_window_t> windows_of_locked(Pid pid) const;
-  std::vector<xcb_window_t> stacking() const;  // front to back
   uint32_t current_desktop() const;
   uint32_t desktop_count() const;
   // The server's time, read back through the event thread, which makes it a fence too: when
@@ -172,7 +170,7 @@ class X11 final : public Backend {
   // notify.cpp: window-server notifications (closed 804, moved 806, resized 807, reordered 808
   // for requested windows; created 1325 and destroyed 1326 for every client).
   void configured(xcb_window_t w, const Rect& was, Outbox& out);  // mu_ held
-  void restacked(Outbox& out);
+  void restacked_locked(std::vector<xcb_window_t> now, Outbox& out);  // now: front to back
 
   std::vector<Screen> read_screens();  // RandR monitors and the work area, asked afresh
   void forget_screens();

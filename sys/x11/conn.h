@@ -104,6 +104,7 @@ class Conn {
   // Minimised: iconic by ICCCM or hidden by EWMH (window managers set the two one after the
   // other, in either order; either is enough).
   bool minimised(const Props& p) const { return p.has_state(atoms_[NET_WM_STATE_HIDDEN]) || p.wm_state == 3u; }
+  bool on_screen(const Props& p) const { return p.viewable && !minimised(p); }
   // Each window's ancestor just below the root (the window manager's frame, or the window
   // itself when it is not reparented); none for a window that is gone. One pipelined round
   // trip per level of nesting.

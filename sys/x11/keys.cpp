@@ -95,8 +95,12 @@ int32_t X11::hotkey_unregister(HotKeyRef ref) {
     hk = it->second;
     hotkeys_.erase(it);
   }
-  for (uint16_t extra : IGNORED) xcb_ungrab_key(conn_.c(), hk.keycode, conn_.root(), hk.mods | extra);
-  xcb_flush(conn_.c());
+  // Checked, so the chord is free for any other client once this returns (a grab it makes
+  // right after is not refused by an ungrab still on its way).
+  std::vector<xcb_void_cookie_t> cookies;
+  for (uint16_t extra : IGNORED)
+    cookies.push_back(xcb_ungrab_key_checked(conn_.c(), hk.keycode, conn_.root(), hk.mods | extra));
+  for (xcb_void_cookie_t cookie : cookies) std::free(xcb_request_check(conn_.c(), cookie));
   return 0;
 }
 

@@ -15,9 +15,7 @@ void X11::configured(xcb_window_t w, const Rect& was, Outbox& out) {
 }
 
 // Each requested window whose place in the front-to-back order changed is reordered.
-void X11::restacked(Outbox& out) {
-  auto now = stacking();
-  std::lock_guard lock(mu_);
+void X11::restacked_locked(std::vector<xcb_window_t> now, Outbox& out) {
   for (size_t i = 0; i < now.size(); ++i)
     if (hub_.requested(now[i]) && (i >= stacking_.size() || stacking_[i] != now[i])) hub_.ws_note(out, 808, now[i]);
   stacking_ = std::move(now);
