@@ -46,6 +46,15 @@ constexpr double SEARCH_FONT = 15;
 constexpr size_t CACHE_BYTES = size_t{64} << 20;
 
 QRectF q(const Rect& r) { return QRectF(r.x, r.y, r.w, r.h); }
+
+// The text measure kept under `key`, made on a miss. Bounded by count, not by policy: one
+// summon's texts refill it.
+template <class V, class F>
+V remembered(std::unordered_map<std::string, V>& kept, std::string key, const F& make) {
+  if (const auto it = kept.find(key); it != kept.end()) return it->second;
+  if (kept.size() > 1024) kept.clear();
+  return kept.emplace(std::move(key), make()).first->second;
+}
 QString qs(std::string_view s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
 
 [[noreturn]] void fatal(const char* message) {
@@ -245,13 +254,10 @@ QFont Panel::font(double points, bool bold) const {
 }
 
 TextSize Panel::measure(std::string_view text, double points) const {
-  const std::string key = fmt::format("{}:{}", points, text);
-  if (const auto it = measured_.find(key); it != measured_.end()) return it->second;
-  if (measured_.size() > 1024) measured_.clear();  // a bound: one summon's texts refill it
-  const QFontMetricsF fm(font(points));
-  const TextSize size{text.empty() ? 0 : fm.horizontalAdvance(qs(text)), std::ceil(fm.height())};
-  measured_.emplace(key, size);
-  return size;
+  return remembered(measured_, fmt::format("{}:{}", points, text), [&] {
+    const QFontMetricsF fm(font(points));
+    return TextSize{text.empty() ? 0 : fm.horizontalAdvance(qs(text)), std::ceil(fm.height())};
+  });
 }
 
 bool Panel::dark() const {
@@ -710,12 +716,8 @@ void Panel::draw_image(QPainter& p, const QRectF& r, const QImage& img, std::str
 }
 
 QString Panel::elided(const QString& text, double points, Qt::TextElideMode mode, double width) {
-  const std::string key = fmt::format("{}:{}:{}:{}", points, int(mode), width, text.toStdString());
-  if (const auto it = elided_.find(key); it != elided_.end()) return it->second;
-  if (elided_.size() > 1024) elided_.clear();  // a bound: one summon's titles refill it
-  const QString out = QFontMetricsF(font(points)).elidedText(text, mode, width);
-  elided_.emplace(key, out);
-  return out;
+  return remembered(elided_, fmt::format("{}:{}:{}:{}", points, int(mode), width, text.toStdString()),
+                    [&] { return QFontMetricsF(font(points)).elidedText(text, mode, width); });
 }
 
 void Panel::paint_icon(QPainter& p, size_t i, const QRectF& r) {
